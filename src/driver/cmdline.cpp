@@ -1,0 +1,164 @@
+// The command line and command files.
+//
+// Accepted order: option o, the library name, option f, then the file or
+// module names; the other options may stand anywhere. An argument that
+// starts with '@' names a command file whose lines hold more of the same
+// words (command files do not nest).
+#include <cstring>
+
+#include "driver/driver.h"
+#include "driver/errors.h"
+#include "driver/run_state.h"
+#include "host/host.h"
+
+namespace {
+
+// Command-file lines are cut after this many characters.
+constexpr std::size_t kMaxLine = 1023;
+
+bool ends_word(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\0'; }
+
+void usage(RunState& rs) { error_exit(rs, kUsage); }
+
+// Handles the letters of one option word (the text after '-'); returns the
+// position where the word ended. Goes on to the end of the word after a fault.
+std::size_t parse_option(RunState& rs, const char* word) {
+  rs.opt_error = false;
+  std::size_t i = 0;
+  for (; !ends_word(word[i]); ++i) {
+    char c = word[i];
+    switch (c) {
+      case 'a': case 'r': case 'd': case 'x': case 'l':
+      case 'A': case 'R': case 'D': case 'X': case 'L':
+        if (rs.cmd_code != 0) rs.opt_error = true;
+        rs.cmd_code = c;
+        break;
+      case 'f': case 'F':
+        if (rs.lib_name.empty() || rs.f) rs.opt_error = true;
+        rs.f = true;
+        break;
+      case 'o': case 'O':
+        if (rs.o) rs.opt_error = true;
+        rs.o = true;
+        break;
+      case 'u': case 'U':
+        if (rs.u) rs.opt_error = true;
+        rs.u = true;
+        break;
+      case 'v': case 'V':
+        if (rs.v) rs.opt_error = true;
+        rs.v = true;
+        break;
+      case 'k': case 'K':
+        rs.trace = true;
+        break;
+      default:
+        rs.opt_error = true;
+        break;
+    }
+  }
+  return i;
+}
+
+// ".QOB" is added when the part after the last directory separator has no '.'.
+std::string with_default_ext(const std::string& name) {
+  if (name.find('.', host::after_dir_sep(name)) == std::string::npos) return name + ".QOB";
+  return name;
+}
+
+void add_name(RunState& rs, const std::string& word) {
+  if (rs.lib_name.empty()) {
+    if (!rs.o) usage(rs);
+    rs.lib_name = word;
+    return;
+  }
+  if (!rs.f) usage(rs);
+  rs.ftree.push_back(FtreeNode{false, with_default_ext(word)});
+  if (rs.trace) std::fprintf(rs.out, "ftree->%s ", rs.ftree.back().name.c_str());
+}
+
+// Reads the next line, keeping at most kMaxLine characters of it; false at
+// the end of the file. A CR before the line end is dropped, so that files
+// written on Windows read the same everywhere.
+bool read_cmdfile_line(RunState& rs, std::string& line) {
+  line.clear();
+  int c = std::fgetc(rs.cmd_fp);
+  if (c == EOF) {
+    if (std::ferror(rs.cmd_fp)) error_exit(rs, kReadError, rs.cmd_file_name);
+    return false;
+  }
+  std::size_t length = 0;
+  for (; c != EOF && c != '\n'; c = std::fgetc(rs.cmd_fp), ++length)
+    if (length < kMaxLine) line.push_back(static_cast<char>(c));
+  if (std::ferror(rs.cmd_fp)) error_exit(rs, kReadError, rs.cmd_file_name);
+  if (length <= kMaxLine && !line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+void parse_cmdfile_line(RunState& rs, const std::string& line) {
+  const char* p = line.c_str();  // a NUL in the line ends it
+  for (;;) {
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '\n' || *p == '\0') return;
+    if (*p == '-') {
+      p += 1 + parse_option(rs, p + 1);
+      if (rs.opt_error) usage(rs);
+    } else if (*p == '@') {
+      usage(rs);
+    } else {
+      const char* start = p;
+      while (!ends_word(*p)) ++p;
+      add_name(rs, std::string(start, p));
+    }
+  }
+}
+
+void read_cmdfile(RunState& rs, const char* file_name) {
+  rs.cmd_file_name = file_name;
+  rs.cmd_fp = host::open_text_read(rs.cmd_file_name);
+  if (rs.cmd_fp == nullptr) error_exit(rs, kCmdFileNotFound, rs.cmd_file_name);
+  std::string line;
+  while (read_cmdfile_line(rs, line)) {
+    parse_cmdfile_line(rs, line);
+    if (rs.opt_error) usage(rs);
+  }
+  close_stream(rs.cmd_fp);
+}
+
+void validate(RunState& rs) {
+  if (rs.lib_name.empty()) usage(rs);
+  char c = rs.cmd_code;
+  if (is_cmd(c, 'a') || is_cmd(c, 'r') || is_cmd(c, 'd')) {
+    if (rs.ftree.empty()) usage(rs);
+  } else if (is_cmd(c, 'x') || is_cmd(c, 'l')) {
+    if (rs.f && rs.ftree.empty()) usage(rs);
+  } else {
+    usage(rs);
+  }
+}
+
+void trace_cmdline(RunState& rs) {
+  std::fprintf(rs.out, "\nu=%d v=%d o=%d f=%d\n", rs.u, rs.v, rs.o, rs.f);
+  std::fprintf(rs.out, "cmd_code=%c", rs.cmd_code);
+  std::fprintf(rs.out, "  library=%s\n", rs.lib_name.c_str());
+  for (const FtreeNode& node : rs.ftree) std::fprintf(rs.out, " %s", node.name.c_str());
+  std::fputs("\n", rs.out);
+}
+
+}  // namespace
+
+void parse_cmdline(RunState& rs, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg[0] == '-') {
+      parse_option(rs, arg + 1);
+      if (rs.opt_error) usage(rs);
+    } else if (arg[0] == '@') {
+      read_cmdfile(rs, arg + 1);
+    } else {
+      add_name(rs, arg);
+    }
+  }
+  validate(rs);
+  if (rs.trace) trace_cmdline(rs);
+}

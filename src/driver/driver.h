@@ -1,0 +1,27 @@
+// The sequence of one run: reset, command line, files, the one command,
+// closing, commit.
+#pragma once
+
+struct RunState;
+
+// Performs one whole run and returns its exit status.
+int run_vorna(RunState& rs, int argc, char** argv);
+
+void init_run(RunState& rs);
+void parse_cmdline(RunState& rs, int argc, char** argv);
+void open_files(RunState& rs);
+void exec_command(RunState& rs);
+void close_files(RunState& rs);
+void commit_library(RunState& rs);
+
+// The interrupt handler: ignores further interrupts and asks the run to end.
+void break_handler(int signal);
+
+// The commands, one per command letter.
+void parse_apd(RunState& rs);
+void parse_rep(RunState& rs);
+void parse_del(RunState& rs);
+void parse_ext(RunState& rs);
+void parse_lst(RunState& rs);
+
+inline bool is_cmd(char cmd_code, char letter) { return cmd_code == letter || cmd_code == letter - 'a' + 'A'; }

@@ -1,0 +1,52 @@
+// Ending a run.
+//
+// Every failure ends the run at once: a routine that finds a fault calls
+// error_exit with an error code and, where the message names something, a
+// name. error_exit throws RunAbort; only the entry point catches it and hands
+// it to report_error, which removes the working files, prints the message,
+// rings the bell and gives the exit status. Nothing else catches it.
+#pragma once
+
+#include <csignal>
+#include <optional>
+#include <string>
+
+struct RunState;
+
+enum ErrorCode : int {
+  kInternal = 0,
+  kUsage = 1,
+  kCantOpen = 2,
+  kCantCreate = 3,
+  kDiskFull = 4,
+  kReadError = 5,
+  kCloseFailed = 6,
+  kListWriteFailed = 7,
+  kSeekError = 8,
+  kNoHeap = 11,
+  kBreak = 12,
+  kMultipleDefined = 21,
+  kNotInLibrary = 22,
+  kInvalid = 23,
+  kCmdFileNotFound = 24,
+  kNoHeapContent = 25,
+  kTooManyModules = 26,
+  kCpuError = 27,
+};
+
+struct RunAbort {
+  int code;
+  std::optional<std::string> name;
+};
+
+[[noreturn]] void error_exit(RunState& rs, int code, std::optional<std::string> name = std::nullopt);
+
+// Performs the clean-up, prints the message and the bell; returns the exit status.
+int report_error(RunState& rs, const RunAbort& abort);
+
+// Set by the interrupt handler; the run ends at its next step.
+extern volatile std::sig_atomic_t g_break_requested;
+
+inline void poll_break(RunState& rs) {
+  if (g_break_requested) error_exit(rs, kBreak, "--Break-- !");
+}

@@ -1,0 +1,126 @@
+// The error reporter and the closing of the working streams.
+#include <cstdio>
+
+#include "driver/driver.h"
+#include "driver/errors.h"
+#include "driver/run_state.h"
+#include "host/host.h"
+
+volatile std::sig_atomic_t g_break_requested = 0;
+
+namespace {
+
+const char* const kUsageText[] = {
+    "Usage: A>VORNA -[ardxluv]o <filename> [-f <filename> ...]\n\n",
+    "       -o : library file name\n",
+    "       -f : relocatable file names\n",
+    "       -a : append command\n",
+    "       -r : replace command\n",
+    "       -d : delete command\n",
+    "       -x : extract command\n",
+    "       -l : listout command\n",
+    "       -u : update check (option)\n",
+    "       -v : verbose (option)\n",
+};
+
+// Messages of the content errors, indexed by code minus 20.
+const char* const kContentText[] = {
+    " ",
+    "is multiple defined in",
+    "module is not in the library",
+    "Invarid module or library",
+    "command file not found",
+    "Out of heap space",
+    "Too many object module",
+    "CPU number error",
+};
+
+// A module name as messages show it: without the text from its last '.' on.
+std::string cut_ext(const std::string& name) { return name.substr(0, name.rfind('.')); }
+
+void remove_work_file(const std::string& name, std::FILE*& fp) {
+  if (name.empty() || !host::exists(name)) return;
+  close_stream(fp);
+  host::remove_file(name);
+}
+
+void clean_up(RunState& rs) {
+  remove_work_file(rs.tmp1, rs.tmp1_fp);
+  remove_work_file(rs.tmp2, rs.tmp2_fp);
+  remove_work_file(rs.tmp3, rs.tmp3_fp);
+  if (is_cmd(rs.cmd_code, 'l')) remove_work_file(rs.list_name, rs.list_fp);
+}
+
+int print_message(RunState& rs, int code, const std::string& name) {
+  std::FILE* out = rs.out;
+  switch (code) {
+    case kUsage:
+      for (const char* line : kUsageText) std::fputs(line, rs.err);
+      return 2;
+    case kCantOpen: std::fprintf(out, "\n%s<%s>\n", "Can't open ", name.c_str()); return 3;
+    case kCantCreate: std::fprintf(out, "\n%s<%s>\n", "Can't create ", "TMP_FILE"); return 3;
+    case kDiskFull:
+    case kCloseFailed:
+    case kListWriteFailed: std::fprintf(out, "\n%s\n", "Out of disk space "); return 3;
+    case kReadError: std::fprintf(out, "\n%s<%s>\n", "Input file read error ", name.c_str()); return 3;
+    case kSeekError: std::fprintf(out, "\n%s%s\n", "File seek error ", name.c_str()); return 3;
+    case kNoHeap: std::fprintf(out, "\n%s\n", "Out of heap space"); return 3;
+    case kBreak: std::fputs("\n", out); return 3;
+    case kMultipleDefined:
+      std::fprintf(out, "\n<%s>%s %s. others is %s\n", name.c_str(), kContentText[1],
+                   cut_ext(rs.rotbl_rec.mod_name).c_str(), cut_ext(rs.redef_module).c_str());
+      return 1;
+    case kNotInLibrary:
+    case kCmdFileNotFound:
+      std::fprintf(out, "\n<%s>%s\n", name.c_str(), kContentText[code - 20]);
+      return 1;
+    case kInvalid: std::fprintf(out, "\n%s %s\n", kContentText[3], name.c_str()); return 1;
+    case kNoHeapContent:
+    case kTooManyModules:
+    case kCpuError: std::fprintf(out, "\n%s\n", kContentText[code - 20]); return 1;
+    default: std::fprintf(out, "\n%s\n", "Internal error "); return 3;
+  }
+}
+
+}  // namespace
+
+bool close_stream(std::FILE*& fp) {
+  if (fp == nullptr) return true;
+  bool ok = std::fclose(fp) == 0;
+  fp = nullptr;
+  return ok;
+}
+
+RunState::~RunState() {
+  for (std::FILE** fp : {&lib_fp, &tmp1_fp, &tmp2_fp, &tmp3_fp, &list_fp, &obj_fp, &cmd_fp})
+    close_stream(*fp);
+}
+
+void error_exit(RunState&, int code, std::optional<std::string> name) {
+  throw RunAbort{code, std::move(name)};
+}
+
+int report_error(RunState& rs, const RunAbort& abort) {
+  if (abort.code == kBreak) std::fprintf(rs.out, "\n%s", abort.name.value_or("").c_str());
+  if (!rs.trace) clean_up(rs);
+  int status = print_message(rs, abort.code, abort.name.value_or(rs.cur_file));
+  std::fprintf(rs.err, "%c", 7);
+  std::fflush(rs.out);
+  std::fflush(rs.err);
+  return status;
+}
+
+void break_handler(int) {
+  host::ignore_break();
+  g_break_requested = 1;
+}
+
+void close_files(RunState& rs) {
+  if (is_cmd(rs.cmd_code, 'a') || is_cmd(rs.cmd_code, 'r') || is_cmd(rs.cmd_code, 'd')) {
+    bool ok1 = close_stream(rs.tmp1_fp);
+    bool ok2 = close_stream(rs.tmp2_fp);
+    if (!ok1 || !ok2) error_exit(rs, kCloseFailed);
+  }
+  if (is_cmd(rs.cmd_code, 'l') && !close_stream(rs.list_fp)) error_exit(rs, kCloseFailed);
+  close_stream(rs.lib_fp);
+}

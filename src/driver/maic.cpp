@@ -1,0 +1,114 @@
+// The run: setup, naming of every file, and dispatch of the one command.
+#include <new>
+
+#include "driver/driver.h"
+#include "driver/errors.h"
+#include "driver/run_state.h"
+#include "format/formats.h"
+#include "host/host.h"
+
+namespace {
+
+void trace_line(RunState& rs, const char* format, const std::string& a, const std::string& b) {
+  if (rs.trace) std::fprintf(rs.out, format, a.c_str(), b.c_str());
+}
+
+// Splits the library name into its directory and its base name, and gives
+// it the default extension ".LIB" when it has none.
+void name_library(RunState& rs) {
+  std::size_t base = host::base_start(rs.lib_name);
+  rs.path = rs.lib_name.substr(0, base);
+  rs.name = rs.lib_name.substr(base);
+  std::size_t dot = rs.name.rfind('.');
+  if (dot != std::string::npos && (dot == 0 || rs.name[dot - 1] != '.'))
+    rs.name.resize(dot);
+  else
+    rs.lib_name += ".LIB";
+  if (rs.trace)
+    std::fprintf(rs.out, "\npath=%s name=%s lib_name=%s\n", rs.path.c_str(), rs.name.c_str(),
+                 rs.lib_name.c_str());
+}
+
+// Opens the library: as typed, else (typed without a directory) in the
+// VORNA directory. A library found nowhere is created by append.
+void open_library(RunState& rs) {
+  rs.lib_fp = host::open_read(rs.lib_name);
+  if (rs.lib_fp != nullptr) return;
+  std::string tried = rs.lib_name;
+  if (rs.path.empty()) {
+    if (auto vorna = host::env("VORNA")) {
+      rs.lib_dir = host::with_final_sep(*vorna);
+      trace_line(rs, "\nVORNA=%s name=%s\n", rs.lib_dir, rs.lib_dir + rs.lib_name);
+    }
+    tried = rs.lib_dir + rs.lib_name;
+    rs.lib_fp = host::open_read(tried);
+    if (rs.lib_fp != nullptr) return;
+  }
+  if (!is_cmd(rs.cmd_code, 'a')) error_exit(rs, kCantOpen, tried);
+  std::fprintf(rs.out, "<%s> CREATE\n", rs.lib_name.c_str());
+  rs.create = true;
+}
+
+void create_work_files(RunState& rs) {
+  if (auto tmp = host::env("TMP")) rs.tmp_dir = host::with_final_sep(*tmp);
+  rs.tmp1 = rs.tmp_dir + rs.name + ".$$1";
+  rs.tmp2 = rs.tmp_dir + rs.name + ".$$2";
+  rs.tmp3 = (rs.path.empty() ? rs.lib_dir : rs.path) + rs.name + ".$$3";
+  rs.tmp1_fp = host::create_work_file(rs.tmp1);
+  if (rs.tmp1_fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
+  rs.tmp2_fp = host::create_work_file(rs.tmp2);
+  if (rs.tmp2_fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
+}
+
+}  // namespace
+
+void init_run(RunState& rs) {
+  std::fprintf(rs.err, "Varn Family LIBRARY MANAGER %s\n", fmt::kVersion);
+  std::fputs("  Keeps libraries of relocatable object modules\n", rs.err);
+  std::fputs("  Free software of the vorna project\n", rs.err);
+}
+
+void open_files(RunState& rs) {
+  name_library(rs);
+  open_library(rs);
+  char c = rs.cmd_code;
+  if (is_cmd(c, 'a') || is_cmd(c, 'r') || is_cmd(c, 'd')) {
+    create_work_files(rs);
+  } else if (is_cmd(c, 'l')) {
+    rs.list_name = rs.path + rs.name + ".LST";
+    rs.list_fp = host::open_text_write(rs.list_name);
+    if (rs.list_fp == nullptr) error_exit(rs, kCantOpen, rs.list_name);
+  }
+}
+
+void exec_command(RunState& rs) {
+  switch (rs.cmd_code) {
+    case 'a': case 'A': parse_apd(rs); break;
+    case 'r': case 'R': parse_rep(rs); break;
+    case 'd': case 'D': parse_del(rs); break;
+    case 'x': case 'X': parse_ext(rs); break;
+    case 'l': case 'L': parse_lst(rs); break;
+    default: error_exit(rs, kInternal);
+  }
+  free_tables(rs.tables);
+  rs.ftree.clear();
+}
+
+int run_vorna(RunState& rs, int argc, char** argv) {
+  try {
+    try {
+      init_run(rs);
+      parse_cmdline(rs, argc, argv);
+      open_files(rs);
+      exec_command(rs);
+      close_files(rs);
+      commit_library(rs);
+      std::fflush(rs.out);
+      return 0;
+    } catch (const std::bad_alloc&) {
+      error_exit(rs, kNoHeap);
+    }
+  } catch (const RunAbort& abort) {
+    return report_error(rs, abort);
+  }
+}

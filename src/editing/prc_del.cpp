@@ -1,0 +1,61 @@
+// The delete command: removes the named modules. The remaining entries go
+// to tmp1 and the remaining bodies to tmp2, byte for byte; the commit then
+// writes the new library, or removes it when no module is left.
+#include "driver/driver.h"
+#include "driver/errors.h"
+#include "driver/run_state.h"
+#include "editing/select.h"
+#include "format/stdfnc.h"
+#include "host/host.h"
+#include "intake/disp_fname.h"
+#include "intake/rotbl.h"
+
+namespace {
+
+void getname_del(RunState& rs, int i) {
+  if (rs.trace) std::fputs(",getname_del\n", rs.out);
+  rs.obj_path = host::base_name(rs.ftree[i].name);
+}
+
+// The table pass: keeps the entries of the modules that stay.
+void delete_entries(RunState& rs) {
+  rs.replace_table.clear();
+  while (get_rotbl(rs) != 0) {
+    ReplaceEntry entry{false, 0, rs.rotbl_rec.mod_size};
+    int i = fname_search(rs);
+    if (i < 0) {
+      put_rotbl(rs);
+    } else {
+      entry = ReplaceEntry{true, i, entry.body_len};
+      getname_del(rs, i);
+      disp_fname(rs);
+      rs.hdr_modules -= 1;
+      rs.hdr_symbols -= rs.tables.symbol_count();
+    }
+    rs.replace_table.push_back(entry);
+    free_tables(rs.tables);
+  }
+}
+
+}  // namespace
+
+void parse_del(RunState& rs) {
+  if (rs.trace) std::fputs(",parse_del\n", rs.out);
+  rs.cur_file = rs.lib_name;
+  get_header(rs);
+  check_cpu(rs);
+  selection_pass(rs, "DELETE FILE = ");
+  delete_entries(rs);
+
+  RecIn lib(rs, rs.lib_fp, rs.lib_name);
+  RecOut bodies(rs, rs.tmp2_fp);
+  for (const ReplaceEntry& entry : rs.replace_table) {
+    if (entry.selected) {
+      if (rs.trace)
+        std::fprintf(rs.out, "cmd_ctbl module name=%s\n", rs.ftree[entry.file_index].name.c_str());
+      lib.skip(entry.body_len);
+    } else {
+      copy_body(rs, rs.lib_fp, bodies, entry.body_len, rs.lib_name);
+    }
+  }
+}

@@ -1,0 +1,41 @@
+// Selecting library modules by name: the machinery that replace, delete,
+// extract and list share.
+//
+// A command first checks every given name against the module table (the
+// selection pass) before it produces any output; then it reads the table
+// again, marking in the replace table which modules the names select, and
+// finally walks the bodies in library order.
+#pragma once
+
+#include <string>
+
+#include "driver/run_state.h"
+
+class RecOut;
+
+// Reads the next module-table entry's fixed records into `rotbl_rec`,
+// stepping over its symbol records by `entry_len`. 0 at the table's end mark
+// (the stream then stands at the first body), else 1.
+int get_modname(RunState& rs);
+
+// Reads the next whole entry, symbol tables included. 0 at the table's end mark.
+int get_rotbl(RunState& rs);
+
+// The index of the first given name whose base name equals `mod_name`
+// ignoring case, or -1.
+int fname_search(const RunState& rs);
+
+// Checks every given name against the module table: each must select exactly
+// one module. Leaves the stream at the first body.
+void select_modules(RunState& rs);
+
+// The whole selection pass: the check, then the command's verbose heading,
+// and the stream back at the first module-table entry.
+void selection_pass(RunState& rs, const char* heading);
+
+// Ends the run unless the library is built for our processor.
+void check_cpu(RunState& rs);
+
+// Copies one module body to `out`, which must take exactly `expected` bytes;
+// a body that disagrees with its table entry is refused naming `bad`.
+void copy_body(RunState& rs, std::FILE* in, RecOut& out, int32_t expected, const std::string& bad);

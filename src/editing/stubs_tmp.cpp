@@ -1,0 +1,2 @@
+#include "driver/driver.h"
+void parse_lst(RunState&) {}

@@ -1,0 +1,35 @@
+// Splitting names at the host's directory separators.
+#include "host/host.h"
+
+namespace host {
+
+std::size_t after_dir_sep(const std::string& name) {
+  for (std::size_t i = name.size(); i > 0; --i)
+    if (is_dir_sep(name[i - 1])) return i;
+  return 0;
+}
+
+std::size_t base_start(const std::string& name) {
+  std::size_t pos = after_dir_sep(name);
+  if (pos > 0) return pos;
+  std::size_t colon = name.rfind(':');
+  return colon == std::string::npos ? 0 : colon + 1;
+}
+
+std::string with_final_sep(std::string dir) {
+  if (dir.empty() || !is_dir_sep(dir.back())) dir.push_back(kDirSep);
+  return dir;
+}
+
+std::string fs_name(const std::string& name) {
+#ifdef _WIN32
+  return name;
+#else
+  std::string s = name;
+  for (char& c : s)
+    if (c == '\\') c = '/';
+  return s;
+#endif
+}
+
+}  // namespace host

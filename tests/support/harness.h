@@ -1,0 +1,104 @@
+// End-to-end test support: runs the built librarian as a separate process in a
+// fresh directory and captures what a build script would see of it.
+//
+// Each test of a fixture derived from E2E gets its own empty working directory
+// (under the system temp directory; kept for inspection when VORNA_KEEP is set) that
+// is the program's current directory. The program runs with no standard input, its
+// standard output and error go to files that are read back whole, and its environment
+// is the test's own without TMP and VORNA unless a test sets them. The program is the
+// one the build made (VORNA_EXE, compiled in), or the one named by the environment
+// variable VORNA_EXE; VORNA_RUNNER, when set, is put in front of it (split at blanks),
+// so the same tests can drive a Windows build through a loader. A run that takes
+// longer than VORNA_TIMEOUT seconds (default 60) is killed and fails the test.
+
+#pragma once
+
+#include <sys/types.h>
+
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/qob_writer.h"
+
+// What one run of the program left behind. A run ended by a signal has status
+// 128 + the signal number, as a shell reports it.
+struct RunResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Bytes as hexadecimal for failure messages: one line for up to 16 bytes,
+// otherwise lines of 16 with their offsets.
+std::string hex(const qob::ByteVec& bytes);
+
+using EnvMap = std::map<std::string, std::string>;
+using NameList = std::vector<std::string>;
+
+class E2E : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the program with `args` to completion.
+    RunResult run(const NameList& args, const EnvMap& env_overrides = {},
+                  const NameList& env_unset = {"TMP", "VORNA"});
+
+    // Starts the program and returns at once; every pid must be passed to wait().
+    pid_t spawn(const NameList& args, const EnvMap& env_overrides = {},
+                const NameList& env_unset = {"TMP", "VORNA"});
+    // Waits for a spawned program (within the timeout) and collects its output.
+    RunResult wait(pid_t pid);
+    // Sends SIGINT, as Ctrl-C on the console does.
+    void interrupt(pid_t pid) const;
+    // True once the process has a handler installed for `signo` (read from
+    // /proc; a runner may install its own before the program does); false when
+    // the process ended or the timeout passed first.
+    bool wait_until_catching(pid_t pid, int signo = SIGINT) const;
+
+    // Interrupts the program at a known point. `fifo` is made a named pipe in the
+    // working directory (a test names it as a module or command file); once the
+    // program has opened it for reading, `head` is written, SIGINT is sent, and only
+    // then `tail`, and the pipe is closed. The program cannot get past the end of
+    // `head` before the interrupt has reached it, so it sees the interrupt while
+    // still reading that file. Assumes the program opens the file once.
+    RunResult run_interrupted(const NameList& args, const std::string& fifo,
+                              const qob::ByteVec& head, const qob::ByteVec& tail,
+                              const EnvMap& env_overrides = {},
+                              const NameList& env_unset = {"TMP", "VORNA"});
+
+    // Files of the working directory; `name` is relative to it.
+    const std::filesystem::path& dir() const { return work_; }
+    std::string path(const std::string& name) const;
+    void write(const std::string& name, const qob::ByteVec& bytes) const;
+    void write_text(const std::string& name, std::string_view text) const;
+    qob::ByteVec read(const std::string& name) const;
+    std::string read_text(const std::string& name) const;
+    bool exists(const std::string& name) const;
+    void make_fifo(const std::string& name) const;
+    // Sets access and modification time; month 1-12, local time.
+    void set_mtime(const std::string& name, int year, int month, int day, int hour,
+                   int minute, int second) const;
+    // Names in the working directory, sorted.
+    NameList list_dir() const;
+
+private:
+    struct Capture {
+        std::filesystem::path out;
+        std::filesystem::path err;
+    };
+
+    void reap_leftovers();
+
+    std::filesystem::path root_;
+    std::filesystem::path work_;
+    std::map<pid_t, Capture> running_;
+    int runs_ = 0;
+};
