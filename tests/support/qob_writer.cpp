@@ -5,6 +5,8 @@
 
 #include "support/qob_writer.h"
 
+#include <algorithm>
+
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -37,8 +39,9 @@ void check_name(std::string_view name, const char* record) {
 }
 
 ByteVec tagged(std::uint32_t tag, const ByteVec& body) {
-    ByteVec out{static_cast<unsigned char>(tag)};
-    out.insert(out.end(), body.begin(), body.end());
+    ByteVec out(body.size() + 1);
+    out[0] = static_cast<unsigned char>(tag);
+    std::copy(body.begin(), body.end(), out.begin() + 1);
     return out;
 }
 
