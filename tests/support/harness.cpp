@@ -450,3 +450,8 @@ NameList E2E::list_dir() const {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+bool windows_target() {
+    const char* target = std::getenv("VORNA_TARGET");
+    return target != nullptr && std::string(target) == "windows";
+}

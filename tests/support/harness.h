@@ -39,6 +39,12 @@ struct RunResult {
 // otherwise lines of 16 with their offsets.
 std::string hex(const qob::ByteVec& bytes);
 
+// True when the program under test is the Windows build (VORNA_TARGET=windows):
+// then only '\' and ':' separate directories and text files end lines with CR LF.
+bool windows_target();
+// The line end of text files the program writes.
+inline const char* text_line_end() { return windows_target() ? "\r\n" : "\n"; }
+
 using EnvMap = std::map<std::string, std::string>;
 using NameList = std::vector<std::string>;
 

@@ -1,0 +1,58 @@
+// The layout of a listing file.
+//
+// A listing is a text file cut into pages. Every page opens with a form feed
+// and a header line with the program's version, the time the listing was
+// started and the page number, followed by two empty lines. A line counter
+// decides where a page ends: the list command moves it for the lines it
+// writes itself, the table printers below for the symbol lines.
+//
+// Symbol tables are printed from the symbols collected for one table: two
+// symbols per line, each with its module, in the global tables of the
+// library; four per line in the table of one module.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "listing/sym_tree.h"
+
+struct RunState;
+
+// A page ends when its line counter reaches this.
+constexpr int kPageLength = 50;
+
+// The state of the listing being written; it lives as long as the list command.
+struct Listing {
+  Listing(RunState& run, std::time_t started);
+
+  RunState& rs;
+  std::FILE* fp;          // the listing stream
+  std::time_t list_time;  // when the list command started; every page header shows it
+  int page_no = 0;        // the last page begun
+  int line_cnt = 0;       // lines counted on the current page
+  int col_cnt = 0;        // symbols already placed on the line being built
+  std::string line_buf;   // the symbol-table line being built
+  SymTree sym_tree;       // the symbols of the table being built
+};
+
+// "Jan" to "Dec" for the months 0 to 11.
+const char* month_name(int month);
+
+// Adds `fill` characters until the line is `column` characters long.
+void fill_to(std::string& line, char fill, std::size_t column);
+
+// Begins a new page: form feed and page header.
+void lst_page(Listing& lst);
+// Writes a form feed; a failed write ends the run.
+void put_ff(Listing& lst);
+
+// Empties the symbol tree.
+void freel(Listing& lst);
+// Prints the tree as a global table (the caller has written the title and
+// the column header) and empties it.
+void end_glob(Listing& lst);
+// Prints the tree as one module's table (the caller has written the
+// module's title line) with the two empty lines that end it, and empties it.
+void end_mod(Listing& lst);

@@ -1,0 +1,356 @@
+// The list command: a paged listing of a library.
+//
+// The listing shows the library's header values, its module table with the
+// position and size of every module body, the library's PUBLIC and EXTERN
+// symbol tables and then each module's own PUBLIC and EXTERN tables. Names
+// given with -f restrict the symbol tables to the modules they select; the
+// module table always shows every module.
+//
+// Everything comes from the module table, which is read once for every part
+// of the listing; the module bodies are never read. Each pass reads an entry
+// up to its F4 record and then either collects the symbols it needs and
+// steps over the rest, or steps over the whole remainder of the entry.
+#include <algorithm>
+#include <ctime>
+#include <initializer_list>
+
+#include "driver/driver.h"
+#include "driver/errors.h"
+#include "driver/run_state.h"
+#include "editing/select.h"
+#include "format/formats.h"
+#include "format/stdfnc.h"
+#include "intake/disp_fname.h"
+#include "intake/rotbl.h"
+#include "intake/symbols.h"
+#include "listing/layout.h"
+
+namespace {
+
+// The symbols read for the table being built.
+struct SymCounts {
+  int pub = 0;
+  int equ = 0;
+  int bit = 0;
+  int ext = 0;
+};
+
+// Steps over one entry record whose tag was just read; false when the tag is
+// not one of `allowed`.
+bool skip_record(RecIn& in, int tag, std::initializer_list<int> allowed) {
+  if (std::find(allowed.begin(), allowed.end(), tag) == allowed.end()) return false;
+  switch (tag) {
+    case fmt::kF3: skip_f3(in); break;
+    case fmt::kF5: skip_f5(in); break;
+    case fmt::kF6: skip_f6(in); break;
+    case fmt::kF7: skip_f7(in); break;
+    case fmt::kFA: skip_fa(in); break;
+    case fmt::kF8: in.skip(20); break;
+    case fmt::kF9: in.skip(12); break;
+    default: return false;
+  }
+  return true;
+}
+
+// A module-table value as the listing shows it: eight hexadecimal digits.
+unsigned long hex32(int32_t v) { return static_cast<uint32_t>(v); }
+
+// The library's file name as the header block shows it: its base name with
+// the extension it was given, in upper case.
+std::string shown_lib_name(const RunState& rs) {
+  std::string name = rs.name;
+  std::size_t dot = rs.lib_name.rfind('.');
+  if (dot != std::string::npos) name += rs.lib_name.substr(dot);
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return name;
+}
+
+class ListCommand {
+ public:
+  explicit ListCommand(RunState& rs) : rs_(rs), in_(rs, rs.lib_fp, rs.lib_name), lst_(rs, std::time(nullptr)) {}
+
+  void run();
+
+ private:
+  void parse_lst0();
+  void parse_lst1();
+  void parse_lst2();
+  void parse_lst3();
+  void parse_lst4();
+  void parse_lst5();
+
+  int get_rotbl04();
+  void get_f5lst();
+  void get_f7lst();
+  int skip_f563();
+  void skip_tmnt();
+
+  void trace(const char* text) const {
+    if (rs_.trace) std::fputs(text, rs_.out);
+  }
+  // Back to the start of the library; the stream then stands at the first entry.
+  void rewind();
+  bool selected() const { return rs_.ftree.empty() || fname_search(rs_) >= 0; }
+  // Reads the module table; `read` collects the symbols of each selected
+  // module, the other modules are stepped over.
+  template <class Read>
+  void for_each_module(Read read);
+  // Reads the names of one symbol record into the tree: entries of `fixed`
+  // bytes and a name, through the entry with the empty name.
+  void read_names(int fixed, int& count, const char* trace_format);
+  // Steps over the records from `tag` through the entry's end mark.
+  void skip_to_end(int tag, std::initializer_list<int> allowed);
+  void module_line();
+  void global_title(const char* format, int count);
+  void module_title(int count);
+
+  RunState& rs_;
+  RecIn in_;
+  Listing lst_;
+  SymCounts n_;
+};
+
+void ListCommand::run() {
+  rs_.cur_file = rs_.lib_name;
+  get_header(rs_);
+  check_cpu(rs_);
+  // Every given name must denote a module before anything is written.
+  select_modules(rs_);
+  if (rs_.v) std::fputs("LISTOUT FILE = ", rs_.out);
+  rs_.names_shown = false;
+  free_tables(rs_.tables);
+  rs_.cur_file = rs_.lib_name;
+
+  parse_lst0();
+  parse_lst1();
+  free_tables(rs_.tables);
+  parse_lst2();
+  parse_lst3();
+  parse_lst4();
+  parse_lst5();
+
+  put_ff(lst_);
+  if (std::fputc(0x1A, lst_.fp) == EOF) error_exit(rs_, kListWriteFailed);
+  // The tree is empty by now; its release after the command shows in the trace.
+  freel(lst_);
+}
+
+void ListCommand::rewind() {
+  in_.seek_start();
+  get_header(rs_);
+}
+
+template <class Read>
+void ListCommand::for_each_module(Read read) {
+  while (get_rotbl04() != 0) {
+    if (selected())
+      read();
+    else
+      skip_tmnt();
+  }
+}
+
+// The header block on the first page.
+void ListCommand::parse_lst0() {
+  trace(",parse_lst0\n");
+  rewind();
+  ModTime t;
+  get_ftime(rs_.lib_dir + rs_.lib_name, t);
+  lst_page(lst_);
+  std::FILE* fp = lst_.fp;
+  std::fprintf(fp, "Library file name:       %s\n", shown_lib_name(rs_).c_str());
+  std::fprintf(fp, "Relocatable format:      %s\n", rs_.hdr_format.c_str());
+  std::fprintf(fp, "Last update time:        %4d-%s-%02d %02d:%02d\n", t[5] + 1900, month_name(t[4]), t[3],
+               t[2], t[1]);
+  std::fprintf(fp, "Number of modules:       %-5d\n", rs_.hdr_modules);
+  std::fprintf(fp, "Number of global symbol: %-5d\n\n\n", rs_.hdr_symbols);
+  lst_.line_cnt = 8;
+}
+
+// The module table: every module, selected or not, with its body's offset and size.
+void ListCommand::parse_lst1() {
+  trace(",parse_lst1\n");
+  std::fputs("Module_name:\n", lst_.fp);
+  for (;;) {
+    ++lst_.line_cnt;
+    if (get_modname(rs_) == 0) return;
+    if (lst_.line_cnt >= kPageLength) {
+      lst_page(lst_);
+      std::fputs("Module_name\n", lst_.fp);
+      ++lst_.line_cnt;
+    }
+    module_line();
+  }
+}
+
+void ListCommand::module_line() {
+  const RotblRec& r = rs_.rotbl_rec;
+  std::string name = r.mod_name;
+  fill_to(name, '.', 14);
+  std::fputs(name.c_str(), lst_.fp);
+  std::fprintf(lst_.fp, " offset: %08lXH ", hex32(r.mod_offset));
+  std::fprintf(lst_.fp, "module size: %08lXH \n", hex32(r.mod_size));
+}
+
+void ListCommand::global_title(const char* format, int count) {
+  lst_page(lst_);
+  std::fprintf(lst_.fp, format, count);
+  std::fputs("  Symbol_name:     Module_name:          Symbol_name:     Module_name:\n\n", lst_.fp);
+}
+
+// The library's PUBLIC table: public, EQU and BIT symbols of the selected modules.
+void ListCommand::parse_lst2() {
+  trace(",parse_lst2\n");
+  rewind();
+  n_ = SymCounts{};
+  for_each_module([this] {
+    if (rs_.ftree.empty()) {
+      if (rs_.v) rs_.all_files = true;
+    } else {
+      rs_.obj_path = rs_.rotbl_rec.mod_name;
+    }
+    disp_fname(rs_);
+    get_f5lst();
+  });
+  global_title("PUBLIC symbol table ( symbol count = %04d ) \n\n", n_.pub + n_.equ + n_.bit);
+  end_glob(lst_);
+}
+
+// The library's EXTERN table: the external names of the selected modules.
+void ListCommand::parse_lst3() {
+  trace(",parse_lst3\n");
+  rewind();
+  n_ = SymCounts{};
+  for_each_module([this] { get_f7lst(); });
+  global_title("EXTERN symbol table ( symbol count = %04d ) \n\n", n_.ext);
+  end_glob(lst_);
+}
+
+void ListCommand::module_title(int count) {
+  std::fprintf(lst_.fp, "Module_name: %s ( symbol count ) = %4d\n\n", rs_.rotbl_rec.mod_name.c_str(), count);
+}
+
+// Each selected module's PUBLIC table.
+void ListCommand::parse_lst4() {
+  trace(",parse_lst4\n");
+  rewind();
+  lst_page(lst_);
+  std::fputs("PUBLIC symbol table\n\n", lst_.fp);
+  lst_.line_cnt += 4;
+  for_each_module([this] {
+    n_ = SymCounts{};
+    get_f5lst();
+    module_title(n_.pub + n_.equ + n_.bit);
+    end_mod(lst_);
+  });
+}
+
+// Each selected module's EXTERN table.
+void ListCommand::parse_lst5() {
+  trace(",parse_lst5\n");
+  rewind();
+  lst_page(lst_);
+  std::fputs("EXTERN symbol table\n\n", lst_.fp);
+  lst_.line_cnt += 4;
+  for_each_module([this] {
+    n_ = SymCounts{};
+    get_f7lst();
+    module_title(n_.ext);
+    end_mod(lst_);
+  });
+}
+
+// Reads the next entry up to and including its F4 record; 0 at the table's end mark.
+int ListCommand::get_rotbl04() {
+  trace(",get_rotbl04\n");
+  RotblRec& r = rs_.rotbl_rec;
+  int tag = in_.get_tag();
+  if (tag == fmt::kEnd) return 0;
+  for (;; tag = in_.get_tag()) {
+    switch (tag) {
+      case fmt::kF0: r.mod_name = in_.get_str(); break;
+      case fmt::kF1:
+        r.entry_len = in_.get_long();
+        r.tail_len = in_.get_long();
+        break;
+      case fmt::kF2: r.mod_size = in_.get_long(); break;
+      case fmt::kF4:
+        for (int32_t& v : r.f4) v = in_.get_long();
+        return 1;
+      default: in_.malformed();
+    }
+  }
+}
+
+void ListCommand::read_names(int fixed, int& count, const char* trace_format) {
+  for (;;) {
+    in_.skip(fixed);
+    const std::string& name = in_.get_str();
+    if (name.empty()) return;
+    ++count;
+    if (trace_format != nullptr && rs_.trace) {
+      move_cursor(rs_, 1, 24);
+      std::fprintf(rs_.out, trace_format, count);
+    }
+    lst_.sym_tree.add_sym(name);
+  }
+}
+
+void ListCommand::skip_to_end(int tag, std::initializer_list<int> allowed) {
+  for (; tag != fmt::kEnd; tag = in_.get_tag())
+    if (!skip_record(in_, tag, allowed)) in_.malformed();
+}
+
+// Collects the public, EQU and BIT symbols of the current entry. The entry
+// holds them in this order, so equal names keep this order in the tables.
+void ListCommand::get_f5lst() {
+  trace(",get_f5lst\n");
+  SymTree& tree = lst_.sym_tree;
+  tree.set_module(rs_.rotbl_rec.mod_name);
+  tree.set_kind(SymKind::kPublic);
+  int tag = in_.get_tag();
+  for (; tag == fmt::kF5; tag = in_.get_tag()) {
+    in_.skip(2);  // the block number
+    read_names(3, n_.pub, "_public synbol count = %d");
+  }
+  tree.set_kind(SymKind::kEqu);
+  for (; tag == fmt::kF6; tag = in_.get_tag()) read_names(4, n_.equ, "_public EQU count = %d");
+  tree.set_kind(SymKind::kBit);
+  for (; tag == fmt::kFA; tag = in_.get_tag()) read_names(5, n_.bit, "_public BIT count = %d");
+  skip_to_end(tag, {fmt::kF3, fmt::kF7, fmt::kF8, fmt::kF9});
+}
+
+// Collects the external names of the current entry.
+void ListCommand::get_f7lst() {
+  trace(",get_f7lst\n");
+  lst_.sym_tree.set_module(rs_.rotbl_rec.mod_name);
+  lst_.sym_tree.set_kind(SymKind::kExternal);
+  int tag = skip_f563();
+  for (; tag == fmt::kF7; tag = in_.get_tag()) read_names(0, n_.ext, nullptr);
+  skip_to_end(tag, {fmt::kF8, fmt::kF9});
+}
+
+// Steps over the symbol and descriptor records before an entry's externals;
+// returns the first tag of another kind.
+int ListCommand::skip_f563() {
+  trace("_run skip_f563\n");
+  for (;;) {
+    int tag = in_.get_tag();
+    if (!skip_record(in_, tag, {fmt::kF3, fmt::kF5, fmt::kF6, fmt::kFA})) return tag;
+  }
+}
+
+// Steps over the rest of the entry of a module that is not listed.
+void ListCommand::skip_tmnt() {
+  trace("_run skip_tmnt\n");
+  rs_.cur_file = rs_.lib_name;
+  skip_to_end(in_.get_tag(), {fmt::kF3, fmt::kF5, fmt::kF6, fmt::kF7, fmt::kFA, fmt::kF8, fmt::kF9});
+}
+
+}  // namespace
+
+void parse_lst(RunState& rs) {
+  if (rs.trace) std::fputs(",parse_lst\n", rs.out);
+  ListCommand(rs).run();
+}
