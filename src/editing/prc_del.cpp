@@ -41,10 +41,7 @@ void delete_entries(RunState& rs) {
 
 void parse_del(RunState& rs) {
   if (rs.trace) std::fputs(",parse_del\n", rs.out);
-  rs.cur_file = rs.lib_name;
-  get_header(rs);
-  check_cpu(rs);
-  selection_pass(rs, "DELETE FILE = ");
+  start_selection(rs, "DELETE FILE = ", nullptr);
   delete_entries(rs);
 
   RecIn lib(rs, rs.lib_fp, rs.lib_name);

@@ -45,10 +45,7 @@ void fopen_ext_name(RunState& rs, int i) {
 
 void parse_ext(RunState& rs) {
   if (rs.trace) std::fputs(",parse_ext\n", rs.out);
-  rs.cur_file = rs.lib_name;
-  get_header(rs);
-  check_cpu(rs);
-  selection_pass(rs, "EXTRACT FILE = ");
+  start_selection(rs, "EXTRACT FILE = ", nullptr);
 
   // Stems of the stored names: without names given, each module is written
   // as its name with the last extension replaced by ".QOB".

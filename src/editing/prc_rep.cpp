@@ -166,13 +166,7 @@ void replace_bodies(RunState& rs) {
 }  // namespace
 
 void parse_rep(RunState& rs) {
-  rs.cur_file = rs.lib_name;
-  get_header(rs);
-  if (rs.trace)
-    std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", rs.hdr_format.c_str(), rs.str_buf.c_str());
-  if (rs.hdr_format != fmt::kFormat) error_exit(rs, kInvalid, "R0001");
-  check_cpu(rs);
-  selection_pass(rs, "REPLASE FILE = ");
+  start_selection(rs, "REPLASE FILE = ", "R0001");
   replace_entries(rs);
   replace_bodies(rs);
 }

@@ -13,20 +13,31 @@ void trace(RunState& rs, const char* text) {
   if (rs.trace) std::fputs(text, rs.out);
 }
 
-void read_f8(RecIn& in, RotblRec& r) {
-  r.mod_offset = in.get_long();
-  r.offset1_f7 = in.get_long();
-  r.abs_f7 = in.get_long();
-  r.offset1_f8 = in.get_long();
-  r.abs_f8 = in.get_long();
-}
-
-void read_f9(RecIn& in, RotblRec& r) {
-  for (int& v : r.mod_time) v = in.get_word();
-}
-
-void read_f4(RecIn& in, RotblRec& r) {
-  for (int32_t& v : r.f4) v = in.get_long();
+// The records every entry has once, read into `rotbl_rec`; false for the
+// other tags.
+bool read_fixed_record(RecIn& in, RotblRec& r, int tag) {
+  switch (tag) {
+    case fmt::kF0: r.mod_name = in.get_str(); return true;
+    case fmt::kF1:
+      r.entry_len = in.get_long();
+      r.tail_len = in.get_long();
+      return true;
+    case fmt::kF2: r.mod_size = in.get_long(); return true;
+    case fmt::kF4:
+      for (int32_t& v : r.f4) v = in.get_long();
+      return true;
+    case fmt::kF8:
+      r.mod_offset = in.get_long();
+      r.offset1_f7 = in.get_long();
+      r.abs_f7 = in.get_long();
+      r.offset1_f8 = in.get_long();
+      r.abs_f8 = in.get_long();
+      return true;
+    case fmt::kF9:
+      for (int& v : r.mod_time) v = in.get_word();
+      return true;
+    default: return false;
+  }
 }
 
 }  // namespace
@@ -40,22 +51,9 @@ int get_modname(RunState& rs) {
   RotblRec& r = rs.rotbl_rec;
   for (; tag != fmt::kEnd; tag = in.get_tag()) {
     if (rs.trace) std::fprintf(rs.out, "%02X-", tag);
-    switch (tag) {
-      case fmt::kF0: r.mod_name = in.get_str(); break;
-      case fmt::kF1:
-        r.entry_len = in.get_long();
-        r.tail_len = in.get_long();
-        break;
-      case fmt::kF2: r.mod_size = in.get_long(); break;
-      case fmt::kF4:
-        read_f4(in, r);
-        // Over the symbol records, which stand between F4 and F8.
-        in.skip(static_cast<int64_t>(r.entry_len) - fmt::kEntryFixed);
-        break;
-      case fmt::kF8: read_f8(in, r); break;
-      case fmt::kF9: read_f9(in, r); break;
-      default: in.malformed();
-    }
+    if (!read_fixed_record(in, r, tag)) in.malformed();
+    // Over the symbol records, which stand between F4 and F8.
+    if (tag == fmt::kF4) in.skip(static_cast<int64_t>(r.entry_len) - fmt::kEntryFixed);
   }
   return 1;
 }
@@ -70,21 +68,13 @@ int get_rotbl(RunState& rs) {
   RotblRec& r = rs.rotbl_rec;
   for (; tag != fmt::kEnd; tag = in.get_tag()) {
     switch (tag) {
-      case fmt::kF0: r.mod_name = in.get_str(); break;
-      case fmt::kF1:
-        r.entry_len = in.get_long();
-        r.tail_len = in.get_long();
-        break;
-      case fmt::kF2: r.mod_size = in.get_long(); break;
       case fmt::kF3: trace(rs, ",get_repf3\n"); get_repf3(rs, in, sink); break;
-      case fmt::kF4: read_f4(in, r); break;
       case fmt::kF5: trace(rs, ",get_repf4\n"); get_repf4(rs, in, sink); break;
       case fmt::kF6: trace(rs, ",get_repf5\n"); get_repf5(rs, in, sink); break;
       case fmt::kF7: trace(rs, ",get_repf6\n"); get_repf6(rs, in, sink); break;
-      case fmt::kF8: read_f8(in, r); break;
-      case fmt::kF9: read_f9(in, r); break;
       case fmt::kFA: trace(rs, ",get_repfa\n"); get_repfa(rs, in, sink); break;
-      default: in.malformed();
+      default:
+        if (!read_fixed_record(in, r, tag)) in.malformed();
     }
   }
   return 1;
@@ -124,6 +114,18 @@ void selection_pass(RunState& rs, const char* heading) {
 
 void check_cpu(RunState& rs) {
   if (!fmt::same_ignoring_case(rs.hdr_cpu, fmt::kCpu)) error_exit(rs, kCpuError);
+}
+
+void start_selection(RunState& rs, const char* heading, const char* format_detail) {
+  rs.cur_file = rs.lib_name;
+  get_header(rs);
+  if (format_detail != nullptr) {
+    if (rs.trace)
+      std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", rs.hdr_format.c_str(), rs.str_buf.c_str());
+    if (rs.hdr_format != fmt::kFormat) error_exit(rs, kInvalid, format_detail);
+  }
+  check_cpu(rs);
+  selection_pass(rs, heading);
 }
 
 void copy_body(RunState& rs, std::FILE* in, RecOut& out, int32_t expected, const std::string& bad) {

@@ -36,6 +36,11 @@ void selection_pass(RunState& rs, const char* heading);
 // Ends the run unless the library is built for our processor.
 void check_cpu(RunState& rs);
 
+// The start of replace, delete and extract: the header read and checked
+// (its format too, when `format_detail` names the refusal), then the
+// selection pass.
+void start_selection(RunState& rs, const char* heading, const char* format_detail);
+
 // Copies one module body to `out`, which must take exactly `expected` bytes;
 // a body that disagrees with its table entry is refused naming `bad`.
 void copy_body(RunState& rs, std::FILE* in, RecOut& out, int32_t expected, const std::string& bad);

@@ -46,6 +46,8 @@ std::FILE* open_text_read(const std::string& name);
 std::FILE* open_text_write(const std::string& name);
 // A file the program writes for the user (extract): created or truncated.
 std::FILE* open_write(const std::string& name);
+// Gives a stream opened by the host layer its large buffer.
+std::FILE* buffered(std::FILE* fp);
 // A working file: a stale file or link of that name is removed first (a link
 // is never followed), then the file is created exclusively, readable and
 // writable by its owner only, open for reading and writing.

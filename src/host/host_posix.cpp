@@ -13,17 +13,6 @@ namespace host {
 
 namespace {
 
-constexpr std::size_t kStreamBuffer = 1 << 16;
-
-std::FILE* buffered(std::FILE* fp) {
-  if (fp != nullptr) std::setvbuf(fp, nullptr, _IOFBF, kStreamBuffer);
-  return fp;
-}
-
-std::FILE* open_mode(const std::string& name, const char* mode) {
-  return buffered(std::fopen(fs_name(name).c_str(), mode));
-}
-
 // Makes a rename durable: the directory holding the name is synced.
 void sync_dir_of(const std::string& fs_path) {
   std::size_t slash = fs_path.rfind('/');
@@ -46,17 +35,6 @@ void give_library_mode(const std::string& fresh_fs, const std::string& final_fs)
 }
 
 }  // namespace
-
-std::optional<std::string> env(const char* var) {
-  const char* value = std::getenv(var);
-  if (value == nullptr || *value == '\0') return std::nullopt;
-  return std::string(value);
-}
-
-std::FILE* open_read(const std::string& name) { return open_mode(name, "rb"); }
-std::FILE* open_text_read(const std::string& name) { return open_mode(name, "r"); }
-std::FILE* open_text_write(const std::string& name) { return open_mode(name, "w"); }
-std::FILE* open_write(const std::string& name) { return open_mode(name, "wb"); }
 
 std::FILE* create_work_file(const std::string& name) {
   std::string path = fs_name(name);

@@ -14,17 +14,6 @@ namespace host {
 
 namespace {
 
-constexpr std::size_t kStreamBuffer = 1 << 16;
-
-std::FILE* buffered(std::FILE* fp) {
-  if (fp != nullptr) std::setvbuf(fp, nullptr, _IOFBF, kStreamBuffer);
-  return fp;
-}
-
-std::FILE* open_mode(const std::string& name, const char* mode) {
-  return buffered(std::fopen(name.c_str(), mode));
-}
-
 std::wstring wide(const std::string& s) {
   int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
   std::wstring w(n > 0 ? n - 1 : 0, L'\0');
@@ -37,17 +26,6 @@ bool move_file(const std::wstring& from, const std::wstring& to) {
 }
 
 }  // namespace
-
-std::optional<std::string> env(const char* var) {
-  const char* value = std::getenv(var);
-  if (value == nullptr || *value == '\0') return std::nullopt;
-  return std::string(value);
-}
-
-std::FILE* open_read(const std::string& name) { return open_mode(name, "rb"); }
-std::FILE* open_text_read(const std::string& name) { return open_mode(name, "r"); }
-std::FILE* open_text_write(const std::string& name) { return open_mode(name, "w"); }
-std::FILE* open_write(const std::string& name) { return open_mode(name, "wb"); }
 
 std::FILE* create_work_file(const std::string& name) {
   std::wstring w = wide(name);
