@@ -66,8 +66,8 @@ void get_offset(RunState& rs, RecOut& out, int64_t header_size, int64_t table_si
   }
 }
 
-std::FILE* reopen(RunState& rs, const std::string& name) {
-  std::FILE* fp = host::open_read(name);
+std::FILE* reopen(RunState& rs, const std::string& name, std::vector<char>& buffer) {
+  std::FILE* fp = host::open_read(name, &buffer);
   if (fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
   return fp;
 }
@@ -77,10 +77,10 @@ void write_library(RunState& rs) {
   if (!host::file_size(rs.tmp1, table_size)) error_exit(rs, kSeekError, "TMP_FILE");
   int64_t header_size = fmt::kHeaderFixed + static_cast<int64_t>(rs.hdr_version.size() +
                                                                   rs.hdr_format.size() + rs.hdr_cpu.size());
-  rs.tmp3_fp = host::create_work_file(rs.tmp3);
+  rs.tmp3_fp = host::create_work_file(rs.tmp3, &rs.tmp3_buf);
   if (rs.tmp3_fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
-  rs.tmp1_fp = reopen(rs, rs.tmp1);
-  rs.tmp2_fp = reopen(rs, rs.tmp2);
+  rs.tmp1_fp = reopen(rs, rs.tmp1, rs.tmp1_buf);
+  rs.tmp2_fp = reopen(rs, rs.tmp2, rs.tmp2_buf);
 
   RecOut out(rs, rs.tmp3_fp);
   if (rs.trace) std::fputs(",put header", rs.out);

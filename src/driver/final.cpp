@@ -49,6 +49,8 @@ void clean_up(RunState& rs) {
   remove_work_file(rs.tmp2, rs.tmp2_fp);
   remove_work_file(rs.tmp3, rs.tmp3_fp);
   if (is_cmd(rs.cmd_code, 'l')) remove_work_file(rs.list_name, rs.list_fp);
+  // A module that extract was still writing is incomplete.
+  if (is_cmd(rs.cmd_code, 'x') && rs.obj_fp != nullptr) remove_work_file(rs.obj_path, rs.obj_fp);
 }
 
 int print_message(RunState& rs, int code, const std::string& name) {
@@ -121,6 +123,11 @@ void close_files(RunState& rs) {
     bool ok2 = close_stream(rs.tmp2_fp);
     if (!ok1 || !ok2) error_exit(rs, kCloseFailed);
   }
-  if (is_cmd(rs.cmd_code, 'l') && !close_stream(rs.list_fp)) error_exit(rs, kCloseFailed);
+  if (is_cmd(rs.cmd_code, 'l')) {
+    // The listing's lines are not checked one by one: a write that failed on
+    // the way shows in the stream's error indicator.
+    bool complete = !std::ferror(rs.list_fp);
+    if (!close_stream(rs.list_fp) || !complete) error_exit(rs, kCloseFailed);
+  }
   close_stream(rs.lib_fp);
 }

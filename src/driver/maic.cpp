@@ -32,7 +32,7 @@ void name_library(RunState& rs) {
 // Opens the library: as typed, else (typed without a directory) in the
 // VORNA directory. A library found nowhere is created by append.
 void open_library(RunState& rs) {
-  rs.lib_fp = host::open_read(rs.lib_name);
+  rs.lib_fp = host::open_read(rs.lib_name, &rs.lib_buf);
   if (rs.lib_fp != nullptr) return;
   std::string tried = rs.lib_name;
   if (rs.path.empty()) {
@@ -41,7 +41,7 @@ void open_library(RunState& rs) {
       trace_line(rs, "\nVORNA=%s name=%s\n", rs.lib_dir, rs.lib_dir + rs.lib_name);
     }
     tried = rs.lib_dir + rs.lib_name;
-    rs.lib_fp = host::open_read(tried);
+    rs.lib_fp = host::open_read(tried, &rs.lib_buf);
     if (rs.lib_fp != nullptr) return;
   }
   if (!is_cmd(rs.cmd_code, 'a')) error_exit(rs, kCantOpen, tried);
@@ -54,9 +54,9 @@ void create_work_files(RunState& rs) {
   rs.tmp1 = rs.tmp_dir + rs.name + ".$$1";
   rs.tmp2 = rs.tmp_dir + rs.name + ".$$2";
   rs.tmp3 = (rs.path.empty() ? rs.lib_dir : rs.path) + rs.name + ".$$3";
-  rs.tmp1_fp = host::create_work_file(rs.tmp1);
+  rs.tmp1_fp = host::create_work_file(rs.tmp1, &rs.tmp1_buf);
   if (rs.tmp1_fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
-  rs.tmp2_fp = host::create_work_file(rs.tmp2);
+  rs.tmp2_fp = host::create_work_file(rs.tmp2, &rs.tmp2_buf);
   if (rs.tmp2_fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
 }
 

@@ -96,6 +96,9 @@ struct RunState {
   std::FILE* list_fp = nullptr;
   std::FILE* obj_fp = nullptr;
   std::FILE* cmd_fp = nullptr;
+  // Buffers of the streams that carry whole libraries, and of the relocatable
+  // files that append reads.
+  std::vector<char> lib_buf, tmp1_buf, tmp2_buf, tmp3_buf, obj_buf;
 
   bool create = false;  // the library did not exist; append creates it
   bool names_shown = false;

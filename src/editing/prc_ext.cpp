@@ -16,14 +16,18 @@
 namespace {
 
 // A name reduced to a file in the current directory; a name that leaves
-// nothing to write to is refused.
+// nothing to write to is refused. A '/' that the naming rules keep in a
+// stored name still separates directories for the file system, so it goes too.
 std::string output_name(RunState& rs, const std::string& name) {
   std::string base = host::base_name(name);
+  base.erase(0, base.find_last_of('/') + 1);
   if (base.empty() || base == "." || base == "..") error_exit(rs, kInvalid, rs.lib_name);
   return base;
 }
 
 void write_module(RunState& rs, RecIn& lib, int32_t body_len) {
+  // Small modules are copied without the block loop that sees an interrupt.
+  poll_break(rs);
   rs.obj_fp = host::open_write(rs.obj_path);
   if (rs.obj_fp == nullptr) error_exit(rs, kCantOpen, rs.obj_path);
   disp_fname(rs);

@@ -55,13 +55,15 @@ int32_t RecIn::get_long() {
 }
 
 const std::string& RecIn::get_str() {
-  std::string& s = rs_.str_buf;
-  s.clear();
+  // Gathered here and stored at once: a string growing by one character at
+  // a time costs more than reading the characters.
+  char buf[fmt::kMaxString];
+  std::size_t n = 0;
   for (int c = must(); c != 0; c = must()) {
-    if (s.size() == fmt::kMaxString) malformed();
-    s.push_back(static_cast<char>(c));
+    if (n == fmt::kMaxString) malformed();
+    buf[n++] = static_cast<char>(c);
   }
-  return s;
+  return rs_.str_buf.assign(buf, n);
 }
 
 void RecIn::skip(int64_t n) {
@@ -130,7 +132,7 @@ void RecOut::put_str(const std::string& s) {
 
 void RecOut::put_block(const void* data, std::size_t n) {
   count_ += static_cast<int64_t>(n);
-  if (fp_ != nullptr && n > 0 && std::fwrite(data, 1, n, fp_) != n) error_exit(rs_, kDiskFull);
+  if (fp_ != nullptr && n > 0 && host::write_fast(data, n, fp_) != n) error_exit(rs_, kDiskFull);
 }
 
 int copy_byte(RecIn& in, RecOut& out) {

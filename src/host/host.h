@@ -11,6 +11,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -19,11 +20,14 @@ constexpr char kDirSep = '\\';
 inline bool is_dir_sep(char c) { return c == '\\'; }
 inline int getc_fast(std::FILE* fp) { return _getc_nolock(fp); }
 inline int putc_fast(int c, std::FILE* fp) { return _putc_nolock(c, fp); }
+// The system's msvcrt.dll has no _fwrite_nolock; one lock per block costs nothing.
+inline std::size_t write_fast(const void* p, std::size_t n, std::FILE* fp) { return std::fwrite(p, 1, n, fp); }
 #else
 constexpr char kDirSep = '/';
 inline bool is_dir_sep(char c) { return c == '\\' || c == '/'; }
 inline int getc_fast(std::FILE* fp) { return getc_unlocked(fp); }
 inline int putc_fast(int c, std::FILE* fp) { return putc_unlocked(c, fp); }
+inline std::size_t write_fast(const void* p, std::size_t n, std::FILE* fp) { return fwrite_unlocked(p, 1, n, fp); }
 #endif
 
 // Position just after the last directory separator; 0 when there is none.
@@ -41,17 +45,21 @@ std::string fs_name(const std::string& name);
 // A non-empty environment variable.
 std::optional<std::string> env(const char* var);
 
-std::FILE* open_read(const std::string& name);
+std::FILE* open_read(const std::string& name, std::vector<char>* buffer = nullptr);
 std::FILE* open_text_read(const std::string& name);
 std::FILE* open_text_write(const std::string& name);
 // A file the program writes for the user (extract): created or truncated.
 std::FILE* open_write(const std::string& name);
-// Gives a stream opened by the host layer its large buffer.
-std::FILE* buffered(std::FILE* fp);
+// Gives a stream opened by the host layer its large buffer: `buffer` when
+// one is given (made 64 KiB long; it must outlive the stream). Without one
+// the C library may still allocate a single disk block, whatever size is
+// asked for, and a stream that carries a whole library would take a system
+// call for every 4 KiB.
+std::FILE* buffered(std::FILE* fp, std::vector<char>* buffer);
 // A working file: a stale file or link of that name is removed first (a link
 // is never followed), then the file is created exclusively, readable and
 // writable by its owner only, open for reading and writing.
-std::FILE* create_work_file(const std::string& name);
+std::FILE* create_work_file(const std::string& name, std::vector<char>* buffer);
 
 bool exists(const std::string& name);
 bool remove_file(const std::string& name);

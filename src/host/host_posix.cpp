@@ -36,14 +36,14 @@ void give_library_mode(const std::string& fresh_fs, const std::string& final_fs)
 
 }  // namespace
 
-std::FILE* create_work_file(const std::string& name) {
+std::FILE* create_work_file(const std::string& name, std::vector<char>* buffer) {
   std::string path = fs_name(name);
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return nullptr;
   std::FILE* fp = ::fdopen(fd, "w+b");
   if (fp == nullptr) ::close(fd);
-  return buffered(fp);
+  return buffered(fp, buffer);
 }
 
 bool exists(const std::string& name) {

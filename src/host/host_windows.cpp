@@ -27,7 +27,7 @@ bool move_file(const std::wstring& from, const std::wstring& to) {
 
 }  // namespace
 
-std::FILE* create_work_file(const std::string& name) {
+std::FILE* create_work_file(const std::string& name, std::vector<char>* buffer) {
   std::wstring w = wide(name);
   DeleteFileW(w.c_str());
   int fd = -1;
@@ -36,7 +36,7 @@ std::FILE* create_work_file(const std::string& name) {
     return nullptr;
   std::FILE* fp = _fdopen(fd, "w+b");
   if (fp == nullptr) _close(fd);
-  return buffered(fp);
+  return buffered(fp, buffer);
 }
 
 bool exists(const std::string& name) {

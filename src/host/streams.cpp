@@ -9,14 +9,16 @@ namespace {
 
 constexpr std::size_t kStreamBuffer = 1 << 16;
 
-std::FILE* open_mode(const std::string& name, const char* mode) {
-  return buffered(std::fopen(fs_name(name).c_str(), mode));
+std::FILE* open_mode(const std::string& name, const char* mode, std::vector<char>* buffer = nullptr) {
+  return buffered(std::fopen(fs_name(name).c_str(), mode), buffer);
 }
 
 }  // namespace
 
-std::FILE* buffered(std::FILE* fp) {
-  if (fp != nullptr) std::setvbuf(fp, nullptr, _IOFBF, kStreamBuffer);
+std::FILE* buffered(std::FILE* fp, std::vector<char>* buffer) {
+  if (fp == nullptr) return fp;
+  if (buffer != nullptr) buffer->resize(kStreamBuffer);
+  std::setvbuf(fp, buffer != nullptr ? buffer->data() : nullptr, _IOFBF, kStreamBuffer);
   return fp;
 }
 
@@ -26,7 +28,9 @@ std::optional<std::string> env(const char* var) {
   return std::string(value);
 }
 
-std::FILE* open_read(const std::string& name) { return open_mode(name, "rb"); }
+std::FILE* open_read(const std::string& name, std::vector<char>* buffer) {
+  return open_mode(name, "rb", buffer);
+}
 std::FILE* open_text_read(const std::string& name) { return open_mode(name, "r"); }
 std::FILE* open_text_write(const std::string& name) { return open_mode(name, "w"); }
 std::FILE* open_write(const std::string& name) { return open_mode(name, "wb"); }

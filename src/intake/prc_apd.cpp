@@ -54,6 +54,8 @@ int copy_rotbl(RunState& rs) {
 
 // Reads an existing library's header and carries its table and bodies over.
 void start_existing(RunState& rs, RecOut& bodies) {
+  // A read error names the file actually being read.
+  rs.cur_file = rs.lib_name;
   get_header(rs);
   if (rs.trace)
     std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", rs.hdr_format.c_str(), rs.str_buf.c_str());
@@ -140,7 +142,8 @@ int64_t read_module(RunState& rs, RecOut& bodies) {
 void append_file(RunState& rs, RecOut& bodies, const std::string& file) {
   free_tables(rs.tables);
   rs.obj_path = file;
-  rs.obj_fp = host::open_read(rs.obj_path);
+  rs.cur_file = file;
+  rs.obj_fp = host::open_read(rs.obj_path, &rs.obj_buf);
   if (rs.obj_fp == nullptr) error_exit(rs, kCantOpen, rs.obj_path);
   rs.rotbl_rec.offset1_f7 = 0;
   rs.rotbl_rec.offset1_f8 = 0;

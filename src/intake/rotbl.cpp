@@ -1,5 +1,6 @@
 #include "intake/rotbl.h"
 
+#include "driver/driver.h"
 #include "driver/errors.h"
 #include "format/formats.h"
 #include "format/stdfnc.h"
@@ -154,7 +155,8 @@ void put_rotbl(RunState& rs) {
   for (int v : r.mod_time) out.put_word(v);
   out.put_byte(fmt::kEnd);
 
-  rs.defs.add_tables(r.mod_name, t);
+  // Delete only takes definitions away and never checks for duplicates.
+  if (!is_cmd(rs.cmd_code, 'd')) rs.defs.add_tables(r.mod_name, t);
 }
 
 namespace {

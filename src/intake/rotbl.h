@@ -26,8 +26,8 @@ void make_rotbl(RunState& rs, int64_t body_size);
 // when the file's status cannot be read.
 bool get_ftime(const std::string& name, ModTime& time);
 
-// Appends the entry of `rs.rotbl_rec` and `rs.tables` to tmp1 and indexes
-// its global definitions for the duplicate check.
+// Appends the entry of `rs.rotbl_rec` and `rs.tables` to tmp1 and, except
+// for delete, indexes its global definitions for the duplicate check.
 void put_rotbl(RunState& rs);
 
 // Copies the fields of one module-table record whose tag was just read and

@@ -84,6 +84,43 @@ std::string resolve_program(const std::string& name) {
     throw std::runtime_error("program not found in PATH: " + name);
 }
 
+// ---- the Windows program under Wine ----
+
+// Wine shows the Unix root as drive Z:, so an absolute name of a test (a
+// file or directory, also after the '@' of a command file) reaches the
+// Windows program as Z:\... with '\' separators; other words stay as they are.
+std::string for_program(const std::string& word) {
+    const std::size_t start = word.starts_with("@/") ? 1 : 0;
+    if (!windows_target() || word.compare(start, 1, "/") != 0) {
+        return word;
+    }
+    std::string name = word.substr(start);
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return word.substr(0, start) + "Z:" + name;
+}
+
+// Wine gives a Windows program the TMP of its registry, never the Unix one.
+// The Wine prefix of the Windows tests (.ci/windows.sh) defines TMP as
+// %VORNA_WINE_TMP%, so the TMP a test gives, or none (empty), travels there.
+void pass_tmp_to_wine(NameList& env) {
+    std::string tmp;
+    for (const std::string& entry : env) {
+        if (entry.starts_with("TMP=")) tmp = for_program(entry.substr(4));
+    }
+    env.push_back("VORNA_WINE_TMP=" + tmp);
+}
+
+// The Windows program writes its console in text mode, every LF as CR LF;
+// turned back here, so that one expectation serves both hosts.
+std::string console_text(const std::string& text) {
+    if (!windows_target()) return text;
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+    }
+    return out;
+}
+
 NameList command_line(const NameList& args) {
     const std::string exe = env_or("VORNA_EXE", VORNA_EXE);
     if (exe.empty()) {
@@ -94,7 +131,9 @@ NameList command_line(const NameList& args) {
         argv[0] = resolve_program(argv[0]);
     }
     argv.push_back(resolve_program(exe));
-    argv.insert(argv.end(), args.begin(), args.end());
+    for (const std::string& arg : args) {
+        argv.push_back(for_program(arg));
+    }
     return argv;
 }
 
@@ -111,7 +150,11 @@ NameList child_environment(const EnvMap& overrides, const NameList& unset) {
         }
     }
     for (const auto& [key, value] : overrides) {
-        env.push_back(key + "=" + value);
+        const bool read_as_name = key == "TMP" || key == "VORNA";
+        env.push_back(key + "=" + (read_as_name ? for_program(value) : value));
+    }
+    if (windows_target()) {
+        pass_tmp_to_wine(env);
     }
     return env;
 }
@@ -337,7 +380,8 @@ RunResult E2E::wait(pid_t pid) {
         ADD_FAILURE() << "program did not end within " << run_timeout().count()
                       << " s and was killed (VORNA_TIMEOUT sets the limit)";
     }
-    return RunResult{decode_status(raw), read_all(capture.out), read_all(capture.err)};
+    return RunResult{decode_status(raw), console_text(read_all(capture.out)),
+                     console_text(read_all(capture.err))};
 }
 
 void E2E::interrupt(pid_t pid) const {

@@ -10,6 +10,12 @@
 // variable VORNA_EXE; VORNA_RUNNER, when set, is put in front of it (split at blanks),
 // so the same tests can drive a Windows build through a loader. A run that takes
 // longer than VORNA_TIMEOUT seconds (default 60) is killed and fails the test.
+//
+// With VORNA_TARGET=windows the program is the Windows build run by Wine
+// (.ci/windows.sh): an absolute name in the arguments or in TMP and VORNA is
+// handed over as Z:\..., the console's CR LF line ends are read back as LF, and
+// TMP reaches the program through VORNA_WINE_TMP, which that script's Wine
+// prefix turns into the program's TMP.
 
 #pragma once
 

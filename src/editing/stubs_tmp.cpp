@@ -1,2 +1,0 @@
-#include "driver/driver.h"
-void parse_lst(RunState&) {}

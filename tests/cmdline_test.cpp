@@ -1,0 +1,312 @@
+// End-to-end tests of the command line: the option grammar, command files,
+// what goes to which console stream, the exit statuses and the trace lines.
+
+#include <cctype>
+#include <string>
+
+#include "driver_e2e.h"
+
+namespace {
+
+using drv::after_banner;
+using drv::expect_failure;
+using drv::expect_usage;
+
+// The position of `part` in `whole`, or npos.
+std::size_t find_bytes(const qob::ByteVec& whole, const qob::ByteVec& part) {
+    auto at = std::search(whole.begin(), whole.end(), part.begin(), part.end());
+    return at == whole.end() ? std::string::npos : static_cast<std::size_t>(at - whole.begin());
+}
+
+class CmdLine : public drv::DriverE2E {
+protected:
+    // Runs the arguments with the trace flag against the missing library
+    // LIB, so nothing is written, and returns the file list that the trace
+    // shows once the command line has been accepted.
+    NameList traced_file_list(NameList args) {
+        args.insert(args.begin(), "-k");
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 3) << "command line not accepted:\n" << r.out << r.err;
+        const std::string marker = "  library=LIB\n";
+        const std::size_t start = r.out.find(marker);
+        if (start == std::string::npos) {
+            ADD_FAILURE() << "no trace of the command line:\n" << r.out;
+            return {};
+        }
+        const std::size_t from = start + marker.size();
+        const std::string line = r.out.substr(from, r.out.find('\n', from) - from);
+        NameList names;
+        for (std::size_t pos = 0; pos < line.size();) {
+            EXPECT_EQ(line[pos], ' ') << line;
+            const std::size_t end = std::min(line.find(' ', pos + 1), line.size());
+            names.push_back(line.substr(pos + 1, end - pos - 1));
+            pos = end;
+        }
+        return names;
+    }
+
+    // Every argument list must end with the usage error and leave the
+    // directory as it was.
+    void expect_all_usage(const std::vector<NameList>& cases) {
+        write_modules({"A"});
+        const NameList before = list_dir();
+        for (const NameList& args : cases) {
+            SCOPED_TRACE(::testing::PrintToString(args));
+            expect_usage(run(args));
+            EXPECT_EQ(list_dir(), before);
+        }
+    }
+};
+
+// ---- grammar ----
+
+TEST_F(CmdLine, NoArgumentsGivesTheUsage) { expect_usage(run({})); }
+
+TEST_F(CmdLine, AppendOfTheFilesAfterOptionF) {
+    write_modules({"A", "B"});
+    const RunResult r = run({"-ao", "LIB", "-f", "A", "B"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "<LIB.LIB> CREATE\n" + count_lines(2, 2));
+    const qob::ByteVec lib = read("LIB.LIB");
+    const std::size_t a = find_bytes(lib, read("A.QOB"));
+    const std::size_t b = find_bytes(lib, read("B.QOB"));
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    EXPECT_LT(a, b);
+}
+
+TEST_F(CmdLine, OtherOptionsStandAnywhere) {
+    const std::vector<NameList> orders = {
+        {"-x", "-o", "LIB", "-f", "A"},
+        {"-o", "LIB", "-x", "-f", "A"},
+        {"-o", "LIB", "-f", "-x", "A"},
+        {"-o", "LIB", "-f", "A", "-x"},
+        {"-ox", "LIB", "-vf", "A", "-u"},
+    };
+    for (const NameList& args : orders) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        EXPECT_EQ(traced_file_list(args), NameList({"A.QOB"}));
+    }
+}
+
+TEST_F(CmdLine, NamesOutOfOrderOrMissingAreUsageErrors) {
+    expect_all_usage({
+        {"LIB", "-a", "-f", "A"},             // a name before option o
+        {"-a", "-o", "LIB", "A"},             // a file name without option f
+        {"-a", "-f", "-o", "LIB", "A"},       // f before the library name
+        {"-a", "-fo", "LIB", "A"},            // the same inside one word
+        {"-a", "-o", "-f", "LIB", "A"},
+        {"-a", "-o"},                         // no library name
+        {"-a", "-f", "A"},
+        {"-o", "LIB", "-f", "A"},             // no command
+        {"-a", "-o", "LIB"},                  // no file list
+        {"-a", "-o", "LIB", "-f"},
+        {"-r", "-o", "LIB", "-f"},
+        {"-d", "-o", "LIB"},
+        {"-x", "-o", "LIB", "-f"},            // f given, but no names
+        {"-l", "-o", "LIB", "-f"},
+        {"-k", "-a", "-o", "LIB", "A"},       // the trace flag creates nothing either
+        {"-k", "-d", "-o", "LIB", "-f"},
+    });
+}
+
+TEST_F(CmdLine, ExtractAndListWithoutOptionFTakeTheWholeLibrary) {
+    EXPECT_EQ(traced_file_list({"-x", "-o", "LIB"}), NameList{});
+    EXPECT_EQ(traced_file_list({"-l", "-o", "LIB"}), NameList{});
+
+    make_library("LIB", {"A", "B"});
+    const qob::ByteVec a = read("A.QOB"), b = read("B.QOB");
+    remove("A.QOB");
+    remove("B.QOB");
+    const RunResult r = run({"-x", "-o", "LIB"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, count_lines(2, 2));
+    EXPECT_EQ(read("A.QOB"), a);
+    EXPECT_EQ(read("B.QOB"), b);
+}
+
+// ---- option words ----
+
+TEST_F(CmdLine, RepeatedOrUnknownLettersAreUsageErrors) {
+    expect_all_usage({
+        {"-aa", "-o", "LIB", "-f", "A"},
+        {"-a", "-a", "-o", "LIB", "-f", "A"},
+        {"-a", "-r", "-o", "LIB", "-f", "A"},
+        {"-ax", "-o", "LIB", "-f", "A"},
+        {"-a", "-o", "LIB", "-f", "A", "-D"},
+        {"-avv", "-o", "LIB", "-f", "A"},
+        {"-a", "-v", "-o", "LIB", "-V", "-f", "A"},
+        {"-auu", "-o", "LIB", "-f", "A"},
+        {"-a", "-oo", "LIB", "-f", "A"},
+        {"-a", "-o", "LIB", "-o", "-f", "A"},
+        {"-a", "-o", "LIB", "-ff", "A"},
+        {"-a", "-o", "LIB", "-f", "-F", "A"},
+        {"-aq", "-o", "LIB", "-f", "A"},
+        {"-a-", "-o", "LIB", "-f", "A"},
+        {"-a", "-o", "LIB", "-f", "A", "-z"},
+    });
+}
+
+TEST_F(CmdLine, TraceLetterMayBeRepeated) {
+    EXPECT_EQ(traced_file_list({"-kk", "-x", "-o", "LIB", "-K", "-f", "A"}), NameList({"A.QOB"}));
+}
+
+TEST_F(CmdLine, LoneDashIsIgnored) {
+    EXPECT_EQ(traced_file_list({"-", "-x", "-o", "LIB", "-", "-f", "A", "-"}), NameList({"A.QOB"}));
+}
+
+TEST_F(CmdLine, OptionWordEndsAtABlankInsideTheArgument) {
+    // The letters after the blank would be a second command and an unknown letter.
+    EXPECT_EQ(traced_file_list({"-x a", "-o", "LIB", "-f", "A"}), NameList({"A.QOB"}));
+    EXPECT_EQ(traced_file_list({"-x\tq", "-o", "LIB", "-f", "A"}), NameList({"A.QOB"}));
+}
+
+TEST_F(CmdLine, UpperCaseLettersSetTheSameFlags) {
+    const RunResult r = run({"-KUVXO", "LIB", "-F", "A"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.out.starts_with("ftree->A.QOB \nu=1 v=1 o=1 f=1\ncmd_code=X  library=LIB\n"))
+        << r.out;
+}
+
+TEST_F(CmdLine, UpperCaseCommandLettersRunTheSameCommands) {
+    struct Case {
+        char letter;
+        NameList names;
+        int modules_after;
+    };
+    const Case cases[] = {
+        {'a', {"-f", "C"}, 3}, {'r', {"-f", "A"}, 2}, {'d', {"-f", "A"}, 1},
+        {'x', {"-f", "B"}, 2}, {'l', {}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.letter);
+        RunResult results[2];
+        qob::ByteVec libraries[2];
+        for (int upper = 0; upper < 2; ++upper) {
+            for (const char* old : {"LIB.LIB", "LIB.BAK", "LIB.LST"}) remove(old);
+            make_library("LIB", {"A", "B"});
+            write_modules({"C"});
+            const char letter = static_cast<char>(upper ? std::toupper(c.letter) : c.letter);
+            NameList args{std::string("-") + letter + "v", "-o", "LIB"};
+            args.insert(args.end(), c.names.begin(), c.names.end());
+            results[upper] = run(args);
+            if (exists("LIB.LIB")) libraries[upper] = read("LIB.LIB");
+        }
+        EXPECT_EQ(results[0].status, 0);
+        EXPECT_TRUE(results[0].out.ends_with(count_lines(c.modules_after, c.modules_after)))
+            << results[0].out;
+        EXPECT_EQ(results[1].status, results[0].status);
+        EXPECT_EQ(results[1].out, results[0].out);
+        EXPECT_EQ(libraries[1], libraries[0]);
+    }
+}
+
+// ---- default extension ----
+
+TEST_F(CmdLine, QobIsAddedWhenTheBaseNameHasNoDot) {
+    const NameList typed{"SUB.DIR\\MOD", "MOD.X", "DIR\\M.X", "C:MOD", "MOD.", "SUB.DIR/MOD"};
+    // On Windows only '\' separates directories, so the '.' of SUB.DIR counts.
+    const std::string slash_name = windows_target() ? "SUB.DIR/MOD" : "SUB.DIR/MOD.QOB";
+    const NameList expected{"SUB.DIR\\MOD.QOB", "MOD.X", "DIR\\M.X", "C:MOD.QOB", "MOD.", slash_name};
+    NameList args{"-x", "-o", "LIB", "-f"};
+    args.insert(args.end(), typed.begin(), typed.end());
+    EXPECT_EQ(traced_file_list(args), expected);
+}
+
+TEST_F(CmdLine, NameWithDefaultExtensionReachesTheFile) {
+    write("SUB.DIR/MOD.QOB", defining({"MOD_SYM"}).bytes());
+    const RunResult r = run({"-ao", "LIB", "-f", "SUB.DIR\\MOD"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "<LIB.LIB> CREATE\n" + count_lines(1, 1));
+    // The module is named after the file alone.
+    const qob::ByteVec name_record{0xF0, 'M', 'O', 'D', '.', 'Q', 'O', 'B', 0};
+    EXPECT_NE(find_bytes(read("LIB.LIB"), name_record), std::string::npos);
+}
+
+// ---- command files ----
+
+TEST_F(CmdLine, CommandFileNamesTakeTheirPlaceAmongTheArguments) {
+    write_text("C1", "B C\n");
+    write_text("C2", "\t E  \n\n  F");
+    EXPECT_EQ(traced_file_list({"-x", "-o", "LIB", "-f", "A", "@C1", "D", "@C2", "G"}),
+              NameList({"A.QOB", "B.QOB", "C.QOB", "D.QOB", "E.QOB", "F.QOB", "G.QOB"}));
+}
+
+TEST_F(CmdLine, CommandFileMayHoldTheWholeCommandLine) {
+    write_text("CMD", "-x\n-o LIB\r\n-f A\r\n\r\nB\n");
+    EXPECT_EQ(traced_file_list({"@CMD"}), NameList({"A.QOB", "B.QOB"}));
+}
+
+TEST_F(CmdLine, LongCommandFileLinesAreCutAt1023Characters) {
+    const std::string head = "-xo LIB -f ";
+    // Line 1: 1500 characters; what lies beyond character 1023 is dropped.
+    const std::string kept(1023 - head.size(), 'M');
+    std::string line1 = head + kept + "TAIL";
+    while (line1.size() < 1500) line1 += " MORE";
+    line1.resize(1500);
+    // Line 2: exactly 1023 characters, kept whole.
+    const std::string line2(1023, 'P');
+    write_text("CMD", line1 + "\n" + line2 + "\nNEXT\n");
+    EXPECT_EQ(traced_file_list({"@CMD"}), NameList({kept + ".QOB", line2 + ".QOB", "NEXT.QOB"}));
+}
+
+TEST_F(CmdLine, CommandFilesDoNotNest) {
+    write_text("C2", "B\n");
+    write_text("MIDDLE", "-x -o LIB -f A @C2\n");
+    write_text("FIRST", "@C2\n");
+    expect_all_usage({{"@MIDDLE"}, {"-x", "-o", "LIB", "-f", "@FIRST"}});
+}
+
+TEST_F(CmdLine, CommandFileLinesFollowTheGrammar) {
+    write_text("NOF", "-a -o LIB MOD1 MOD2\n");
+    write_text("BADOPT", "-x -o LIB -f A\n-q\n");
+    write_text("TWICE", "-v -x -o LIB\n-v\n");
+    expect_all_usage({{"@NOF"}, {"@BADOPT"}, {"@TWICE"}});
+}
+
+TEST_F(CmdLine, MissingCommandFile) {
+    const RunResult r = run({"-x", "-o", "LIB", "@NOCMD"});
+    expect_failure(r, 1, "\n<NOCMD>command file not found\n");
+    EXPECT_EQ(list_dir(), NameList{});
+}
+
+// ---- console streams and exit statuses ----
+
+TEST_F(CmdLine, ExitStatusBannerAndBell) {
+    make_library("LIB", {"A"});
+
+    const RunResult ok = run({"-x", "-o", "LIB"});
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.out, count_lines(1, 1));
+    EXPECT_EQ(after_banner(ok.err), "");
+
+    expect_failure(run({"-d", "-o", "LIB", "-f", "NOPE"}), 1,
+                   "\n<NOPE.QOB>module is not in the library\n");
+    expect_usage(run({"-d", "-o", "LIB"}));
+    expect_failure(run({"-x", "-o", "NOLIB"}), 3, "\nCan't open <NOLIB.LIB>\n");
+}
+
+// ---- trace lines ----
+
+TEST_F(CmdLine, TraceShowsTheAcceptedCommandLine) {
+    const RunResult r = run({"-kuv", "-x", "-o", "LIB", "-f", "A"});
+    EXPECT_EQ(r.out,
+              "ftree->A.QOB \nu=1 v=1 o=1 f=1\ncmd_code=x  library=LIB\n A.QOB\n"
+              "\npath= name=LIB lib_name=LIB.LIB\n"
+              "\nCan't open <LIB.LIB>\n");
+    EXPECT_EQ(r.status, 3);
+}
+
+TEST_F(CmdLine, TraceShowsOnlyNamesGivenAfterTheTraceLetter) {
+    const RunResult r = run({"-x", "-o", "LIB", "-f", "A", "-k", "B"});
+    EXPECT_TRUE(r.out.starts_with(
+        "ftree->B.QOB \nu=0 v=0 o=1 f=1\ncmd_code=x  library=LIB\n A.QOB B.QOB\n"))
+        << r.out;
+}
+
+TEST_F(CmdLine, TraceWithoutFileList) {
+    const RunResult r = run({"-Xk", "-o", "LIB"});
+    EXPECT_TRUE(r.out.starts_with("\nu=0 v=0 o=1 f=0\ncmd_code=X  library=LIB\n\n")) << r.out;
+}
+
+}  // namespace

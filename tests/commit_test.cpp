@@ -1,0 +1,223 @@
+// End-to-end tests of the library commit: the count lines that end every
+// run, where the new library and its backup go and under which names, the
+// offsets only the commit can fill in, and the safe replacement of the old
+// library (its permissions kept, working files never followed through links,
+// the old library untouched when the replacement cannot be made).
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/library_e2e.h"
+
+namespace fs = std::filesystem;
+using qob::ByteVec;
+using qob::Module;
+
+namespace {
+
+class Commit : public LibraryE2E {
+protected:
+    // LIB.LIB holding A.QOB, and the bytes it holds.
+    ByteVec make_library(const std::string& library = "LIB") {
+        write_module("A.QOB", defining({"A1"}));
+        const RunResult r = append(library, {"A"});
+        EXPECT_EQ(r.status, 0) << r.out;
+        write_module("B.QOB", defining({"B1"}));
+        return read(library + ".LIB");
+    }
+
+    unsigned mode_of(const std::string& name) const {
+        struct stat st {};
+        EXPECT_EQ(::stat(path(name).c_str(), &st), 0) << name;
+        return st.st_mode & 07777;
+    }
+};
+
+std::string indexed(std::string prefix, int i) { return prefix += std::to_string(i); }
+
+std::vector<qob::TriSym> numbered(const std::string& prefix, int n) {
+    std::vector<qob::TriSym> symbols;
+    for (int i = 0; i < n; ++i) {
+        symbols.push_back({static_cast<std::uint32_t>(i), indexed(prefix, i)});
+    }
+    return symbols;
+}
+
+// ---- the count lines ----
+
+TEST_F(Commit, CountLinesGiveModulesAndGlobalSymbolsInSixDigits) {
+    std::vector<qob::LongSym> equs;
+    for (int i = 0; i < 10; ++i) equs.push_back({1, indexed("E", i)});
+    std::vector<qob::BitSym> bits;
+    for (int i = 0; i < 5; ++i) bits.push_back({1, 2, indexed("B", i)});
+    write_module("P.QOB", Module().f0().f4(1, numbered("P", 12)).f4(2, numbered("Q", 8)).end());
+    write_module("E.QOB", Module().f0().f5(equs).e0(bits).end());
+    // Externals count as global symbols too.
+    write_module("X.QOB", Module().f0().f6({"P0", "P1", "P2", "E0", "E1", "B0", "Z"}).end());
+
+    const RunResult r = append("C3", {"P", "E", "X"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "<C3.LIB> CREATE\n"
+              "MODULE COUNT         000003\n"
+              "GLOBAL SYMBOL COUNT  000042\n");
+    const lib::Library l = library("C3.LIB");
+    EXPECT_EQ(l.header.modules, 3u);
+    EXPECT_EQ(l.header.symbols, 42u);
+}
+
+TEST_F(Commit, VerboseShowsTheFilesThenAnEmptyLineBeforeTheCounts) {
+    write_module("A.QOB", defining({"A1"}));
+    write_module("SUB/B.QOB", defining({"B1"}));
+    const RunResult lower = append("V1", {"A", "SUB\\B"}, "-av");
+    EXPECT_EQ(lower.status, 0);
+    EXPECT_EQ(lower.out, "<V1.LIB> CREATE\nAPPEND FILE = A.QOB,SUB\\B.QOB\n" + count_lines(2, 2));
+    const RunResult upper = append("V2", {"A"}, "-AV");
+    EXPECT_EQ(upper.status, 0);
+    EXPECT_EQ(upper.out, "<V2.LIB> CREATE\nAPPEND FILE = A.QOB\n" + count_lines(1, 1));
+}
+
+TEST_F(Commit, ExtractPrintsTheCountsAndRewritesNothing) {
+    const ByteVec before = make_library();
+    ASSERT_EQ(append("LIB", {"B"}).status, 0);
+    const ByteVec library = read("LIB.LIB");
+    const ByteVec backup = read("LIB.BAK");
+    const RunResult r = run({"-x", "-o", "LIB", "-f", "A.QOB"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, count_lines(2, 2));
+    EXPECT_EQ(read("LIB.LIB"), library);
+    EXPECT_EQ(read("LIB.BAK"), backup);
+    EXPECT_EQ(backup, before);
+    EXPECT_TRUE(working_files().empty());
+}
+
+// ---- names and places of the library and its backup ----
+
+TEST_F(Commit, OlderBackupIsReplacedByThePreviousLibrary) {
+    const ByteVec before = make_library();
+    write("LIB.BAK", {1, 2, 3});
+    ASSERT_EQ(append("LIB", {"B"}).status, 0);
+    EXPECT_EQ(read("LIB.BAK"), before);
+}
+
+TEST_F(Commit, CreatingALibraryRemovesAnOlderBackup) {
+    write("LIB.BAK", {1, 2, 3});
+    make_library();
+    EXPECT_FALSE(exists("LIB.BAK"));
+    EXPECT_TRUE(exists("LIB.LIB"));
+}
+
+TEST_F(Commit, LibraryKeepsTheExtensionItWasTypedWith) {
+    write_module("A.QOB", defining({"A1"}));
+    write_module("B.QOB", defining({"B1"}));
+    ASSERT_EQ(append("X.LB", {"A"}).status, 0);
+    const ByteVec first = read("X.LB");
+    ASSERT_EQ(append("X.LB", {"B"}).status, 0);
+    EXPECT_EQ(read("X.BAK"), first);
+    EXPECT_EQ(library("X.LB").entries.size(), 2u);
+    EXPECT_EQ(list_dir(), (NameList{"A.QOB", "B.QOB", "X.BAK", "X.LB"}));
+}
+
+TEST_F(Commit, WorkingFilesGoToTmpAndTheLibraryStaysInTheVornaDirectory) {
+    fs::create_directory(dir() / "tmp");
+    fs::create_directory(dir() / "libs");
+    const EnvMap env{{"TMP", path("tmp")}, {"VORNA", path("libs")}};
+    write_module("A.QOB", defining({"A1"}));
+    write_module("B.QOB", defining({"B1"}));
+    ASSERT_EQ(append("V", {"A"}, "-a", env).status, 0);
+    const ByteVec first = read("libs/V.LIB");
+
+    const RunResult r = append("V", {"B"}, "-a", env);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, count_lines(2, 2));
+    EXPECT_EQ(read("libs/V.BAK"), first);
+    EXPECT_EQ(library("libs/V.LIB").entries.size(), 2u);
+    EXPECT_TRUE(fs::is_empty(dir() / "tmp"));
+    EXPECT_TRUE(working_files("libs").empty());
+    EXPECT_EQ(list_dir(), (NameList{"A.QOB", "B.QOB", "libs", "tmp"}));
+}
+
+// ---- offsets ----
+
+TEST_F(Commit, BodyOffsetsFollowHeaderTableAndEarlierBodies) {
+    const qob::F7Entry item{0, 1, 0, 0x82, qob::item_f1("T"), {qob::item_f2({1, 2, 3, 4})}};
+    const Module a = Module().f0().f4(1, {{1, "A1"}}).f7(0, {item}).f8(0, {{9, 9}}).end();
+    const Module b = Module().f0().f6({"A1", "B2"}).f3(1, "DB", 1, 1, 1, 1).end();
+    const Module c = Module().f0().f8(3, {ByteVec(300, 0xFF)}).f5({{5, "C5"}}).end();
+    write_module("A.QOB", a);
+    write_module("B.QOB", b);
+    write_module("C.QOB", c);
+
+    ASSERT_EQ(append("LIB", {"A", "B", "C"}).status, 0);
+    const lib::Library l = library("LIB.LIB");
+    ASSERT_EQ(l.entries.size(), 3u);
+    const std::size_t start = l.table_end + 1;  // H + T + 1
+    EXPECT_EQ(l.entries[0].f8[lib::kModOffset], start);
+    EXPECT_EQ(l.entries[1].f8[lib::kModOffset], start + a.bytes().size());
+    EXPECT_EQ(l.entries[2].f8[lib::kModOffset], start + a.bytes().size() + b.bytes().size());
+    // B has neither F7 nor F8: both absolute positions stay 0.
+    EXPECT_EQ(l.entries[1].f8[lib::kAbsF7], 0u);
+    EXPECT_EQ(l.entries[1].f8[lib::kAbsF8], 0u);
+    EXPECT_NE(l.entries[0].f8[lib::kAbsF7], 0u);
+    EXPECT_EQ(lib::inconsistencies(l), "");
+    EXPECT_EQ(l.bodies, (std::vector<ByteVec>{a.bytes(), b.bytes(), c.bytes()}));
+}
+
+// ---- safe replacement ----
+
+TEST_F(Commit, NewLibraryKeepsTheOldLibrarysPermissions) {
+    if (windows_target()) GTEST_SKIP() << "POSIX file modes and links";
+    make_library();
+    ASSERT_EQ(::chmod(path("LIB.LIB").c_str(), 0640), 0);
+    ASSERT_EQ(append("LIB", {"B"}).status, 0);
+    EXPECT_EQ(mode_of("LIB.LIB"), 0640u);
+    EXPECT_EQ(mode_of("LIB.BAK"), 0640u);
+}
+
+TEST_F(Commit, CreatedLibraryGetsTheModeOfANewFile) {
+    if (windows_target()) GTEST_SKIP() << "POSIX file modes and links";
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    make_library();
+    EXPECT_EQ(mode_of("LIB.LIB"), 0666u & ~static_cast<unsigned>(mask));
+}
+
+// Stale working files that are links must be replaced, never written through.
+TEST_F(Commit, WorkingFileNamesThatAreLinksAreNotFollowed) {
+    if (windows_target()) GTEST_SKIP() << "POSIX file modes and links";
+    const ByteVec before = make_library();
+    for (const char* ext : {"1", "2", "3"}) {
+        const std::string victim = std::string("VICTIM") + ext;
+        write(victim, {0x55});
+        fs::create_symlink(victim, dir() / (std::string("LIB.$$") + ext));
+    }
+    const RunResult r = append("LIB", {"B"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (const char* victim : {"VICTIM1", "VICTIM2", "VICTIM3"}) {
+        EXPECT_EQ(read(victim), ByteVec{0x55}) << victim;
+    }
+    EXPECT_TRUE(working_files().empty());
+    EXPECT_EQ(read("LIB.BAK"), before);
+    EXPECT_EQ(lib::inconsistencies(library("LIB.LIB")), "");
+}
+
+// When the backup cannot be made (a non-empty directory holds its name), the
+// new library must not take the old one's place either.
+TEST_F(Commit, FailedReplacementLeavesTheOldLibrary) {
+    const ByteVec before = make_library();
+    write("LIB.BAK/KEEP", {7});
+    const RunResult r = append("LIB", {"B"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "\nCan't open <LIB.LIB>\n");
+    EXPECT_EQ(read("LIB.LIB"), before);
+    EXPECT_EQ(read("LIB.BAK/KEEP"), ByteVec{7});
+    EXPECT_TRUE(working_files().empty());
+}
+
+}  // namespace

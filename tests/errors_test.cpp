@@ -1,0 +1,309 @@
+// Tests of failing runs: what the error reporter prints for each code, that
+// a failure removes the working files and a partial listing (and the trace
+// flag keeps them), that the library is left as it was, and that an
+// interrupt ends the run the same way.
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "driver/errors.h"
+#include "driver/run_state.h"
+#include "driver_e2e.h"
+
+namespace {
+
+using drv::expect_failure;
+
+// ---- the reporter's message for every code ----
+
+struct Report {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Report report(int code, std::optional<std::string> name) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Report result;
+    {
+        RunState rs(out, err);
+        rs.cur_file = "CUR.LIB";
+        rs.rotbl_rec.mod_name = "NEW.QOB";
+        rs.redef_module = "OLD.X.QOB";
+        result.status = report_error(rs, RunAbort{code, std::move(name)});
+    }
+    for (auto [fp, text] : {std::pair{out, &result.out}, std::pair{err, &result.err}}) {
+        std::rewind(fp);
+        for (int c = std::fgetc(fp); c != EOF; c = std::fgetc(fp)) text->push_back(static_cast<char>(c));
+        std::fclose(fp);
+    }
+    return result;
+}
+
+TEST(ReportError, EveryCodePrintsItsMessageAndRingsTheBell) {
+    struct Case {
+        int code;
+        std::optional<std::string> name;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {kCantOpen, "X.LIB", 3, "\nCan't open <X.LIB>\n"},
+        {kCantOpen, std::nullopt, 3, "\nCan't open <CUR.LIB>\n"},
+        {kCantCreate, "IGNORED", 3, "\nCan't create <TMP_FILE>\n"},
+        {kDiskFull, std::nullopt, 3, "\nOut of disk space \n"},
+        {kReadError, std::nullopt, 3, "\nInput file read error <CUR.LIB>\n"},
+        {kCloseFailed, std::nullopt, 3, "\nOut of disk space \n"},
+        {kListWriteFailed, std::nullopt, 3, "\nOut of disk space \n"},
+        {kSeekError, "TMP_FILE", 3, "\nFile seek error TMP_FILE\n"},
+        {kNoHeap, std::nullopt, 3, "\nOut of heap space\n"},
+        {kBreak, "--Break-- !", 3, "\n--Break-- !\n"},
+        {kMultipleDefined, "SYM", 1, "\n<SYM>is multiple defined in NEW. others is OLD.X\n"},
+        {kNotInLibrary, "M.QOB", 1, "\n<M.QOB>module is not in the library\n"},
+        {kInvalid, "S0004", 1, "\nInvarid module or library S0004\n"},
+        {kInvalid, std::nullopt, 1, "\nInvarid module or library CUR.LIB\n"},
+        {kCmdFileNotFound, "CMD", 1, "\n<CMD>command file not found\n"},
+        {kNoHeapContent, std::nullopt, 1, "\nOut of heap space\n"},
+        {kTooManyModules, std::nullopt, 1, "\nToo many object module\n"},
+        {kCpuError, std::nullopt, 1, "\nCPU number error\n"},
+        {kInternal, std::nullopt, 3, "\nInternal error \n"},
+        {9, std::nullopt, 3, "\nInternal error \n"},
+        {10, std::nullopt, 3, "\nInternal error \n"},
+        {13, std::nullopt, 3, "\nInternal error \n"},
+        {20, std::nullopt, 3, "\nInternal error \n"},
+        {28, std::nullopt, 3, "\nInternal error \n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        const Report r = report(c.code, c.name);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "\a");
+    }
+}
+
+TEST(ReportError, UsageGoesToStandardError) {
+    const Report r = report(kUsage, std::nullopt);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, drv::kUsage + "\a");
+}
+
+// ---- failing runs ----
+
+class Errors : public drv::DriverE2E {
+protected:
+    void SetUp() override {
+        DriverE2E::SetUp();
+        make_library("LIB", {"A"});
+        library_ = read("LIB.LIB");
+    }
+
+    // The library is as it was before the test's runs, and no backup was made.
+    void expect_library_unchanged() const {
+        EXPECT_EQ(read("LIB.LIB"), library_);
+        EXPECT_FALSE(exists("LIB.BAK"));
+    }
+
+    // Runs `args`, which must fail with `status` and the message `message`
+    // and change no file. Then the same with the trace flag, which must leave
+    // exactly the files `kept` behind (removed again afterwards).
+    void expect_clean_failure(const NameList& args, int status, const std::string& message,
+                              const NameList& kept) {
+        const NameList before = list_dir();
+        expect_failure(run(args), status, message);
+        expect_library_unchanged();
+        EXPECT_EQ(list_dir(), before);
+
+        NameList traced = args;
+        traced.insert(traced.begin(), "-k");
+        const RunResult r = run(traced);
+        EXPECT_EQ(r.status, status);
+        EXPECT_TRUE(r.out.ends_with(message)) << r.out;
+        expect_library_unchanged();
+        NameList added;
+        for (const std::string& name : list_dir()) {
+            if (std::find(before.begin(), before.end(), name) == before.end()) added.push_back(name);
+        }
+        EXPECT_EQ(added, kept);
+        for (const std::string& name : added) remove(name);
+    }
+
+    // Writes LIB.LIB with the header string at `offset` changed to `text`
+    // (same length).
+    void patch_library(std::size_t offset, const std::string& text) {
+        qob::ByteVec bytes = library_;
+        ASSERT_LE(offset + text.size(), bytes.size());
+        std::copy(text.begin(), text.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+        write("LIB.LIB", bytes);
+        library_ = bytes;
+    }
+
+    qob::ByteVec library_;
+};
+
+// Header: F0 "V.4.00.00" at 0, F1 "VER.A" at 11, F2 "VRN100" at 18.
+constexpr std::size_t kFormatAt = 12;
+constexpr std::size_t kCpuAt = 19;
+
+TEST_F(Errors, FailedAppendRemovesTheWorkingFiles) {
+    write_modules({"B"});
+    write("BAD.QOB", qob::Module().f0("VER.B").end().bytes());
+    expect_clean_failure({"-a", "-o", "LIB", "-f", "B", "BAD"}, 1,
+                         "\nInvarid module or library A0002\n", {"LIB.$$1", "LIB.$$2"});
+}
+
+TEST_F(Errors, FailedCommitRemovesTheNewLibrary) {
+    if (windows_target()) GTEST_SKIP() << "relies on POSIX rename rules";
+    write_modules({"B"});
+    // A directory in the way of the backup makes putting the library in place fail.
+    make_dir("LIB.BAK");
+    const NameList before = list_dir();
+    expect_failure(run({"-a", "-o", "LIB", "-f", "B"}), 3, "\nCan't open <LIB.LIB>\n");
+    EXPECT_EQ(read("LIB.LIB"), library_);
+    EXPECT_EQ(list_dir(), before);
+
+    const RunResult r = run({"-ak", "-o", "LIB", "-f", "B"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(read("LIB.LIB"), library_);
+    EXPECT_EQ(work_files(), NameList({"LIB.$$1", "LIB.$$2", "LIB.$$3"}));
+}
+
+TEST_F(Errors, FailedListRemovesTheListing) {
+    expect_clean_failure({"-l", "-o", "LIB", "-f", "NOPE"}, 1,
+                         "\n<NOPE.QOB>module is not in the library\n", {"LIB.LST"});
+}
+
+TEST_F(Errors, FailedExtractTouchesNoOtherFile) {
+    // No working file was named by extract, so a stale one is left alone,
+    // like a listing of an earlier run.
+    write_text("LIB.LST", "old listing\n");
+    write_text("LIB.$$1", "stale\n");
+    expect_failure(run({"-x", "-o", "LIB", "-f", "NOPE"}), 1,
+                   "\n<NOPE.QOB>module is not in the library\n");
+    EXPECT_EQ(read_text("LIB.LST"), "old listing\n");
+    EXPECT_EQ(read_text("LIB.$$1"), "stale\n");
+    expect_library_unchanged();
+}
+
+TEST_F(Errors, ListOfAMissingLibraryKeepsAnOldListing) {
+    write_text("NOLIB.LST", "old listing\n");
+    expect_failure(run({"-l", "-o", "NOLIB"}), 3, "\nCan't open <NOLIB.LIB>\n");
+    EXPECT_EQ(read_text("NOLIB.LST"), "old listing\n");
+}
+
+TEST_F(Errors, MissingModuleFile) {
+    expect_clean_failure({"-a", "-o", "LIB", "-f", "NOFILE"}, 3, "\nCan't open <NOFILE.QOB>\n",
+                         {"LIB.$$1", "LIB.$$2"});
+}
+
+TEST_F(Errors, InvalidModuleNamesTheFile) {
+    write("STRAY.QOB", qob::Module().f0().raw({0xE7}).end().bytes());
+    write("CUT.QOB", qob::Module().f0().f4(1, {{1, "S"}}).bytes());
+    expect_clean_failure({"-a", "-o", "LIB", "-f", "STRAY"}, 1,
+                         "\nInvarid module or library STRAY.QOB\n", {"LIB.$$1", "LIB.$$2"});
+    expect_clean_failure({"-a", "-o", "LIB", "-f", "CUT"}, 1,
+                         "\nInvarid module or library CUT.QOB\n", {"LIB.$$1", "LIB.$$2"});
+}
+
+TEST_F(Errors, LibraryOfAnotherFormatIsA0001) {
+    write_modules({"B"});
+    patch_library(kFormatAt, "VER.B");
+    expect_clean_failure({"-a", "-o", "LIB", "-f", "B"}, 1, "\nInvarid module or library A0001\n",
+                         {"LIB.$$1", "LIB.$$2"});
+}
+
+TEST_F(Errors, LibraryOfAnotherProcessorIsRefusedByEveryCommand) {
+    write_modules({"B"});
+    patch_library(kCpuAt, "VRN200");
+    const std::string message = "\nCPU number error\n";
+    expect_clean_failure({"-a", "-o", "LIB", "-f", "B"}, 1, message, {"LIB.$$1", "LIB.$$2"});
+    expect_clean_failure({"-r", "-o", "LIB", "-f", "A"}, 1, message, {"LIB.$$1", "LIB.$$2"});
+    expect_clean_failure({"-d", "-o", "LIB", "-f", "A"}, 1, message, {"LIB.$$1", "LIB.$$2"});
+    expect_clean_failure({"-x", "-o", "LIB"}, 1, message, {});
+    expect_clean_failure({"-l", "-o", "LIB"}, 1, message, {"LIB.LST"});
+}
+
+TEST_F(Errors, NameThatNoModuleCarries) {
+    write_modules({"B"});
+    const std::string message = "\n<NOPE.QOB>module is not in the library\n";
+    expect_clean_failure({"-d", "-o", "LIB", "-f", "NOPE"}, 1, message, {"LIB.$$1", "LIB.$$2"});
+    expect_clean_failure({"-x", "-o", "LIB", "-f", "A", "NOPE"}, 1, message, {});
+    write("NOPE.QOB", defining({"OTHER"}).bytes());
+    expect_clean_failure({"-r", "-o", "LIB", "-f", "NOPE"}, 1, message, {"LIB.$$1", "LIB.$$2"});
+}
+
+TEST_F(Errors, SymbolDefinedTwice) {
+    write("DUP.QOB", defining({"SYM_A"}).bytes());
+    expect_clean_failure({"-a", "-o", "LIB", "-f", "DUP"}, 1,
+                         "\n<SYM_A>is multiple defined in DUP. others is A\n", {"LIB.$$1", "LIB.$$2"});
+
+    // Within one run, against a module appended just before.
+    const RunResult r = run({"-ao", "NEW", "-f", "A", "DUP"});
+    expect_failure(r, 1, "<NEW.LIB> CREATE\n\n<SYM_A>is multiple defined in DUP. others is A\n");
+    EXPECT_FALSE(exists("NEW.LIB"));
+}
+
+TEST_F(Errors, UnreadableModuleIsAReadError) {
+    if (windows_target()) GTEST_SKIP() << "a directory cannot be opened as a file there";
+    make_dir("DIR.QOB");
+    const RunResult r = run({"-a", "-o", "LIB", "-f", "DIR.QOB"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.out.starts_with("\nInput file read error <")) << r.out;
+    EXPECT_EQ(drv::after_banner(r.err), "\a");
+    expect_library_unchanged();
+    EXPECT_EQ(work_files(), NameList{});
+}
+
+// ---- the interrupt ----
+
+class InterruptedRun : public Errors {
+protected:
+    // Appends the module FIFO.QOB, interrupted while it is being read.
+    RunResult append_interrupted(const NameList& options, const std::string& lib) {
+        const qob::ByteVec module = defining({"SYM_FIFO"}).bytes();
+        const qob::ByteVec head(module.begin(), module.begin() + 10);
+        const qob::ByteVec tail(module.begin() + 10, module.end());
+        NameList args = options;
+        args.insert(args.end(), {"-o", lib, "-f", "FIFO"});
+        return run_interrupted(args, "FIFO.QOB", head, tail);
+    }
+};
+
+TEST_F(InterruptedRun, LeavesTheLibraryAsItWas) {
+    const RunResult r = append_interrupted({"-a"}, "LIB");
+    expect_failure(r, 3, "\n--Break-- !\n");
+    expect_library_unchanged();
+    EXPECT_EQ(work_files(), NameList{});
+}
+
+TEST_F(InterruptedRun, CreatesNoLibrary) {
+    const RunResult r = append_interrupted({"-a"}, "NEW");
+    expect_failure(r, 3, "<NEW.LIB> CREATE\n\n--Break-- !\n");
+    EXPECT_FALSE(exists("NEW.LIB"));
+    EXPECT_EQ(work_files(), NameList{});
+}
+
+TEST_F(InterruptedRun, TraceFlagKeepsTheWorkingFiles) {
+    const RunResult r = append_interrupted({"-a", "-k"}, "LIB");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.out.ends_with("\n--Break-- !\n")) << r.out;
+    expect_library_unchanged();
+    EXPECT_EQ(work_files(), NameList({"LIB.$$1", "LIB.$$2"}));
+}
+
+TEST_F(InterruptedRun, DuringTheCommandFileTakesEffectAtTheFirstRecord) {
+    write_modules({"B"});
+    const std::string text = "-a -o LIB -f B\n";
+    const RunResult r = run_interrupted({"@CMDS"}, "CMDS", qob::ByteVec(text.begin(), text.begin() + 5),
+                                        qob::ByteVec(text.begin() + 5, text.end()));
+    expect_failure(r, 3, "\n--Break-- !\n");
+    expect_library_unchanged();
+    EXPECT_EQ(work_files(), NameList{});
+}
+
+}  // namespace
