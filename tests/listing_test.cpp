@@ -52,8 +52,10 @@ std::string page_header(const std::string& date, int page) {
 
 Lines split_lines(const std::string& text) {
     Lines lines;
+    const std::string line_end = text_line_end();
     std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    for (std::size_t end; (end = text.find(line_end, start)) != std::string::npos;
+         start = end + line_end.size()) {
         lines.push_back(text.substr(start, end - start));
     }
     EXPECT_EQ(start, text.size()) << "a page does not end with a line end";

@@ -1,0 +1,263 @@
+// End-to-end tests of the Windows build, vorna.exe, as .ci/windows.sh runs it
+// under Wine (VORNA_TARGET=windows); elsewhere they are skipped.
+//
+// They cover what the Windows host does differently: text files end their
+// lines with CR LF, the new library is put in place with ReplaceFileW (the old
+// one becoming the backup), and only '\' and ':' separate directories in
+// names. The libraries and listings it writes are compared with those of the
+// POSIX build, named by VORNA_NATIVE_EXE, run on the same files.
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/harness.h"
+#include "support/library_e2e.h"
+#include "support/library_view.h"
+#include "support/qob_writer.h"
+
+namespace {
+
+using qob::ByteVec;
+using qob::Module;
+
+// A module with public, EQU and BIT symbols, an external, a descriptor and
+// code, so that every part of a table entry is written.
+ByteVec full_module(const std::string& p, unsigned char data) {
+    return Module()
+        .f0()
+        .f1(p + "_SOURCE")
+        .f3(1, p + "_CODE", 1, 2, 0x10, 0x200)
+        .f4(1, {{0x100, p + "_P1"}, {0x102, p + "_P2"}})
+        .f5({{0x12345678, p + "_E"}})
+        .e0({{3, 0x20, p + "_B"}})
+        .f6({p + "_X"})
+        .f8(1, {ByteVec(3, data)})
+        .end()
+        .bytes();
+}
+
+// Sets an environment variable for the life of the object, or removes it.
+class EnvScope {
+public:
+    EnvScope(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name)) saved_ = old;
+        set(value);
+    }
+    ~EnvScope() { set(saved_); }
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+
+private:
+    void set(const std::optional<std::string>& value) const {
+        if (value) {
+            ::setenv(name_, value->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+    const char* name_;
+    std::optional<std::string> saved_;
+};
+
+class WindowsTest : public LibraryE2E {
+protected:
+    void SetUp() override {
+        if (!windows_target()) {
+            GTEST_SKIP() << "for the Windows build (VORNA_TARGET=windows)";
+        }
+        LibraryE2E::SetUp();
+    }
+
+    // Writes the modules NAME.QOB with a fixed time, so that the table
+    // entries do not depend on the clock.
+    void write_modules(const NameList& names, unsigned char data = 1) const {
+        for (const std::string& name : names) {
+            write(name + ".QOB", full_module(name, data++));
+            set_mtime(name + ".QOB", 2024, 5, 6, 7, 8, 9);
+        }
+    }
+
+    void expect_no_work_files() const { EXPECT_EQ(working_files(), NameList{}); }
+};
+
+// The tests that run the POSIX build too.
+class AgainstNative : public WindowsTest {
+protected:
+    void SetUp() override {
+        WindowsTest::SetUp();
+        if (IsSkipped()) return;
+        const char* native = std::getenv("VORNA_NATIVE_EXE");
+        if (native == nullptr || *native == '\0') {
+            GTEST_SKIP() << "VORNA_NATIVE_EXE names no POSIX build to compare with";
+        }
+        native_ = native;
+    }
+
+    // Runs the POSIX build in the same working directory: for the harness it
+    // is then the program under test, on its own host.
+    RunResult run_native(const NameList& args) {
+        const EnvScope exe("VORNA_EXE", native_);
+        const EnvScope runner("VORNA_RUNNER", std::nullopt);
+        const EnvScope target("VORNA_TARGET", std::nullopt);
+        return run(args);
+    }
+
+private:
+    std::string native_;
+};
+
+// `args` with every "LIB" replaced by `lib`.
+NameList on_library(const NameList& args, const std::string& lib) {
+    NameList out = args;
+    for (std::string& arg : out) {
+        if (arg == "LIB") arg = lib;
+    }
+    return out;
+}
+
+TEST_F(AgainstNative, LibrariesAreTheSameBytes) {
+    write_modules({"A", "B", "C", "D"});
+    // Before the replace, B.QOB gets new contents and a later time, so that -u takes it.
+    const std::vector<NameList> steps = {
+        {"-a", "-o", "LIB", "-f", "A", "B"},
+        {"-a", "-o", "LIB", "-f", "C", "D"},
+        {"-ru", "-o", "LIB", "-f", "B"},
+        {"-d", "-o", "LIB", "-f", "C.QOB", "A.QOB"},
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (i == 2) {
+            write("B.QOB", full_module("NEWB", 7));
+            set_mtime("B.QOB", 2030, 1, 2, 3, 4, 5);
+        }
+        const RunResult win = run(on_library(steps[i], "WIN"));
+        ASSERT_EQ(win.status, 0) << win.out;
+        const RunResult native = run_native(on_library(steps[i], "NAT"));
+        ASSERT_EQ(native.status, 0) << native.out;
+        EXPECT_EQ(hex(read("WIN.LIB")), hex(read("NAT.LIB")));
+        if (i > 0) {
+            EXPECT_EQ(hex(read("WIN.BAK")), hex(read("NAT.BAK")));
+        }
+    }
+    EXPECT_EQ(lib::inconsistencies(library("WIN.LIB")), "");
+    EXPECT_EQ(library("WIN.LIB").header.modules, 2u);
+    expect_no_work_files();
+}
+
+// The page headers name the time of the run, which two runs need not share.
+std::string without_run_times(std::string listing) {
+    const std::string mark = " date ";
+    const std::size_t stamp = std::string("2026-Dec-08 12:08").size();
+    for (std::size_t at = listing.find(mark); at != std::string::npos;
+         at = listing.find(mark, at + 1)) {
+        listing.replace(at + mark.size(), stamp, std::string(stamp, '#'));
+    }
+    return listing;
+}
+
+std::string with_crlf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+TEST_F(AgainstNative, ListingIsTheNativeOneWithCrLfLineEnds) {
+    write_modules({"A", "B", "C"});
+    ASSERT_EQ(append("LIB", {"A", "B", "C"}).status, 0);
+    set_mtime("LIB.LIB", 2025, 11, 12, 13, 14, 15);
+
+    const RunResult native = run_native({"-l", "-o", "LIB"});
+    ASSERT_EQ(native.status, 0) << native.out;
+    std::filesystem::rename(path("LIB.LST"), path("NATIVE.LST"));
+    const RunResult win = run({"-l", "-o", "LIB"});
+    ASSERT_EQ(win.status, 0) << win.out;
+    EXPECT_EQ(win.out, native.out);
+
+    const std::string listing = read_text("LIB.LST");
+    EXPECT_NE(listing.find("\r\n"), std::string::npos);
+    EXPECT_EQ(without_run_times(listing), without_run_times(with_crlf(read_text("NATIVE.LST"))));
+}
+
+TEST_F(WindowsTest, AppendMakesTheOldLibraryTheBackup) {
+    write_modules({"A", "B"});
+    ASSERT_EQ(append("LIB", {"A"}).status, 0);
+    EXPECT_FALSE(exists("LIB.BAK")) << "a new library has no backup";
+    const ByteVec old = read("LIB.LIB");
+    write_text("LIB.BAK", "a stale backup");
+
+    const RunResult r = append("LIB", {"B"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, count_lines(2, 10));
+    EXPECT_EQ(read("LIB.BAK"), old);
+    EXPECT_EQ(library("LIB.LIB").header.modules, 2u);
+    expect_no_work_files();
+}
+
+TEST_F(WindowsTest, FailedReplacementLeavesTheOldLibrary) {
+    write_modules({"A", "B"});
+    ASSERT_EQ(append("LIB", {"A"}).status, 0);
+    const ByteVec old = read("LIB.LIB");
+    // A backup name that can be neither removed nor replaced.
+    write_text("LIB.BAK/KEEP", "kept");
+
+    const RunResult r = append("LIB", {"B"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "\nCan't open <LIB.LIB>\n");
+    EXPECT_EQ(read("LIB.LIB"), old);
+    EXPECT_EQ(read_text("LIB.BAK/KEEP"), "kept");
+    expect_no_work_files();
+}
+
+TEST_F(WindowsTest, OnlyBackslashAndColonEndTheDirectory) {
+    write("SUB/X.QOB", full_module("X", 1));
+    write("SUB/Y.QOB", full_module("Y", 2));
+    write("Z.QOB", full_module("Z", 3));
+    // Wine's drive Z: is the Unix root, and so holds the current directory.
+    const RunResult r = append("LIB", {"SUB/X.QOB", "SUB\\Y.QOB", "Z:Z.QOB"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    const lib::Library stored = library("LIB.LIB");
+    ASSERT_EQ(stored.entries.size(), 3u);
+    EXPECT_EQ(stored.entries[0].name, "SUB/X.QOB");
+    EXPECT_EQ(stored.entries[1].name, "Y.QOB");
+    EXPECT_EQ(stored.entries[2].name, "Z.QOB");
+
+    // The module is found by its whole name, and still written into the
+    // current directory only.
+    const RunResult by_base = run({"-d", "-o", "LIB", "-f", "X.QOB"});
+    EXPECT_EQ(by_base.status, 1);
+    EXPECT_EQ(by_base.out, "\n<X.QOB>module is not in the library\n");
+    const RunResult extract = run({"-x", "-o", "LIB", "-f", "SUB/X.QOB"});
+    ASSERT_EQ(extract.status, 0) << extract.out;
+    EXPECT_EQ(read("X.QOB"), full_module("X", 1));
+}
+
+TEST_F(WindowsTest, TmpGetsABackslashAppended) {
+    write_modules({"A"});
+    std::filesystem::create_directory(path("T"));
+    for (const std::string& tmp : {std::string("T"), std::string("T\\"), path("T")}) {
+        SCOPED_TRACE(tmp);
+        // The trace flag keeps the working files of a failed run.
+        const RunResult r = append("LIB", {"A", "MISSING"}, "-ak", {{"TMP", tmp}});
+        EXPECT_EQ(r.status, 3);
+        NameList kept = working_files("T");
+        std::sort(kept.begin(), kept.end());
+        EXPECT_EQ(kept, NameList({"LIB.$$1", "LIB.$$2"}));
+        expect_no_work_files();
+        for (const std::string& name : kept) {
+            std::filesystem::remove(path("T/" + name));
+        }
+    }
+}
+
+}  // namespace
