@@ -86,14 +86,18 @@ bool sync_close(std::FILE*& fp) {
 bool install_library(const std::string& fresh, const std::string& final, const std::string& backup) {
   std::string fresh_fs = fs_name(fresh), final_fs = fs_name(final), backup_fs = fs_name(backup);
   give_library_mode(fresh_fs, final_fs);
-  ::unlink(backup_fs.c_str());
   bool moved = false;
-  if (exists(final)) {
-    // A hard link makes the backup while the library keeps its name; only
-    // where links are not to be had is the library moved aside.
-    if (::link(final_fs.c_str(), backup_fs.c_str()) != 0) {
-      if (std::rename(final_fs.c_str(), backup_fs.c_str()) != 0) return false;
-      moved = true;
+  // A library named like its backup has no backup to make, and must not be
+  // removed as the old backup before the new one takes its name.
+  if (backup_fs != final_fs) {
+    ::unlink(backup_fs.c_str());
+    if (exists(final)) {
+      // A hard link makes the backup while the library keeps its name; only
+      // where links are not to be had is the library moved aside.
+      if (::link(final_fs.c_str(), backup_fs.c_str()) != 0) {
+        if (std::rename(final_fs.c_str(), backup_fs.c_str()) != 0) return false;
+        moved = true;
+      }
     }
   }
   if (std::rename(fresh_fs.c_str(), final_fs.c_str()) != 0) {

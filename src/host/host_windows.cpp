@@ -75,6 +75,9 @@ bool sync_close(std::FILE*& fp) {
 
 bool install_library(const std::string& fresh, const std::string& final, const std::string& backup) {
   std::wstring fresh_w = wide(fresh), final_w = wide(final), backup_w = wide(backup);
+  // A library named like its backup has no backup to make, and must not be
+  // removed as the old backup before the new one takes its name.
+  if (_wcsicmp(final_w.c_str(), backup_w.c_str()) == 0) return move_file(fresh_w, final_w);
   DeleteFileW(backup_w.c_str());
   if (!exists(final)) return move_file(fresh_w, final_w);
   if (ReplaceFileW(final_w.c_str(), fresh_w.c_str(), backup_w.c_str(),

@@ -1,10 +1,40 @@
 #include "intake/def_index.h"
 
+#include <functional>
+
 void DefIndex::start_module(const std::string& mod_name) { modules_.push_back(mod_name); }
+
+namespace {
+
+uint32_t hash_of(std::string_view name) { return static_cast<uint32_t>(std::hash<std::string_view>{}(name)); }
+
+}  // namespace
+
+std::size_t DefIndex::slot_of(std::string_view name, uint32_t hash) const {
+  std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    uint32_t at = slots_[i];
+    if (at == 0 || (defs_[at - 1].hash == hash && name_of(defs_[at - 1]) == name)) return i;
+  }
+}
+
+uint32_t DefIndex::find(std::string_view name) const {
+  return slots_.empty() ? 0 : slots_[slot_of(name, hash_of(name))];
+}
 
 void DefIndex::add(const std::string& name) {
   if (name.empty() || modules_.empty()) return;
-  defs_.try_emplace(name, Def{seq_++, static_cast<uint32_t>(modules_.size() - 1)});
+  if (2 * (defs_.size() + 1) > slots_.size()) {
+    slots_.assign(slots_.empty() ? 1024 : 2 * slots_.size(), 0);
+    for (uint32_t i = 0; i < defs_.size(); ++i) slots_[slot_of(name_of(defs_[i]), defs_[i].hash)] = i + 1;
+  }
+  uint32_t hash = hash_of(name);
+  std::size_t i = slot_of(name, hash);
+  if (slots_[i] != 0) return;  // only the first definition counts
+  defs_.push_back(Def{static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size()),
+                      static_cast<uint32_t>(modules_.size() - 1), hash});
+  names_ += name;
+  slots_[i] = static_cast<uint32_t>(defs_.size());
 }
 
 void DefIndex::add_tables(const std::string& mod_name, const SymbolTables& t) {
@@ -15,18 +45,18 @@ void DefIndex::add_tables(const std::string& mod_name, const SymbolTables& t) {
   for (const BitSym& s : t.bit_list) add(s.name);
 }
 
-void DefIndex::consider(const std::string& name, Map::const_iterator& best) const {
-  auto it = defs_.find(name);
-  if (it != defs_.end() && (best == defs_.end() || it->second.seq < best->second.seq)) best = it;
-}
-
 bool DefIndex::find_clash(const SymbolTables& t, Clash& clash) const {
-  Map::const_iterator best = defs_.end();
+  uint32_t best = 0;  // the earliest clash so far, as find gives it
+  auto consider = [&](const std::string& name) {
+    uint32_t at = find(name);
+    if (at != 0 && (best == 0 || at < best)) best = at;
+  };
   for (const PubBlock& b : t.pub_list)
-    for (const PubSym& s : b.syms) consider(s.name, best);
-  for (const EquSym& s : t.equ_list) consider(s.name, best);
-  for (const BitSym& s : t.bit_list) consider(s.name, best);
-  if (best == defs_.end()) return false;
-  clash = Clash{best->first, modules_[best->second.module]};
+    for (const PubSym& s : b.syms) consider(s.name);
+  for (const EquSym& s : t.equ_list) consider(s.name);
+  for (const BitSym& s : t.bit_list) consider(s.name);
+  if (best == 0) return false;
+  const Def& d = defs_[best - 1];
+  clash = Clash{std::string(name_of(d)), modules_[d.module]};
   return true;
 }

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "intake/tables.h"
@@ -31,14 +31,24 @@ class DefIndex {
   bool find_clash(const SymbolTables& t, Clash& clash) const;
 
  private:
+  // A name's first definition. Definitions are numbered in table order by
+  // their place in defs_; the names lie back to back in names_, so a library
+  // of tens of thousands of names costs a few allocations, not two per name.
   struct Def {
-    uint64_t seq;
+    uint32_t offset;  // of the name in names_
+    uint32_t length;
     uint32_t module;
+    uint32_t hash;
   };
-  using Map = std::unordered_map<std::string, Def>;
-  void consider(const std::string& name, Map::const_iterator& best) const;
+  std::string_view name_of(const Def& d) const { return std::string_view(names_).substr(d.offset, d.length); }
+  // The slot that holds `name`, or the free slot where it would go.
+  std::size_t slot_of(std::string_view name, uint32_t hash) const;
+  // The place in defs_ plus 1 of the definition of `name`; 0 for none.
+  uint32_t find(std::string_view name) const;
 
-  Map defs_;
+  std::string names_;
+  std::vector<Def> defs_;
+  // Open addressing, at most half full: a place in defs_ plus 1, 0 when free.
+  std::vector<uint32_t> slots_;
   std::vector<std::string> modules_;
-  uint64_t seq_ = 0;
 };
