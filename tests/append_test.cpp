@@ -192,7 +192,8 @@ TEST_F(Append, SecondAppendPutsItsBodyAfterTheFirstAndKeepsABackup) {
     EXPECT_EQ(l.bodies[0], a.bytes());
     EXPECT_EQ(l.bodies[1], b.bytes());
     // The old entry comes over unchanged but for its body offset.
-    const lib::Entry& old = lib::parse(first).entries[0];
+    const lib::Library before = lib::parse(first);
+    const lib::Entry& old = before.entries[0];
     EXPECT_EQ(l.entries[0].name, old.name);
     EXPECT_EQ(l.entries[0].f4, old.f4);
     EXPECT_EQ(l.entries[0].f9, old.f9);
