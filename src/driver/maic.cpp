@@ -49,7 +49,17 @@ void open_library(RunState& rs) {
   rs.create = true;
 }
 
+// A library with a working file's extension would be its own working file:
+// creating that file would remove the library before it is read.
+bool named_like_work_file(const RunState& rs) {
+  std::size_t dot = rs.lib_name.rfind('.');
+  if (dot == std::string::npos || dot < host::base_start(rs.lib_name)) return false;
+  std::string ext = rs.lib_name.substr(dot);
+  return ext == ".$$1" || ext == ".$$2" || ext == ".$$3";
+}
+
 void create_work_files(RunState& rs) {
+  if (named_like_work_file(rs)) error_exit(rs, kCantOpen, "TMP_FILE");
   if (auto tmp = host::env("TMP")) rs.tmp_dir = host::with_final_sep(*tmp);
   rs.tmp1 = rs.tmp_dir + rs.name + ".$$1";
   rs.tmp2 = rs.tmp_dir + rs.name + ".$$2";
