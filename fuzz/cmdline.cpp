@@ -3,7 +3,9 @@
 // Input: text. The lines before a line "===" are the arguments, one a line
 // (at most 32); whatever follows that line is the command file C.CMD. Every
 // '/' and '\' becomes '_', so that no name leaves the fuzz directory. The
-// directory also holds A.QOB and B.QOB and the library L.LIB of the two.
+// directory also holds A.QOB and B.QOB, the library of the two as L.LIB and
+// as M.LST (its listing's name), and N.QOB, a library of one module named
+// N.QOB (its extracted module's name).
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -18,12 +20,16 @@ struct Inputs {
   fuzz::Bytes a = qob::Module().f0().f4(1, {{1, "A_PUB"}}).f6({"B_PUB"}).f8(1, {{1}}).end().bytes();
   fuzz::Bytes b = qob::Module().f0().f4(1, {{2, "B_PUB"}}).f5({{3, "B_EQU"}}).end().bytes();
   fuzz::Bytes library;
+  fuzz::Bytes self_named;
 
   Inputs() {
     fuzz::clear();
     put_modules();
     fuzz::require(fuzz::run({"-a", "-o", "L", "-f", "A", "B"}) == 0, "cannot make the library");
     library = *fuzz::get("L.LIB");
+    fuzz::put("N.QOB", a);
+    fuzz::require(fuzz::run({"-a", "-o", "T", "-f", "N"}) == 0, "cannot make the library");
+    self_named = *fuzz::get("T.LIB");
   }
 
   void put_modules() const {
@@ -57,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::clear();
   inputs.put_modules();
   fuzz::put("L.LIB", inputs.library);
+  fuzz::put("M.LST", inputs.library);
+  fuzz::put("N.QOB", inputs.self_named);
   fuzz::put("C.CMD", cmd_file);
   fuzz::run(args);
   return 0;

@@ -147,6 +147,8 @@ int main(int argc, char** argv) {
       {"command-file", "-ao\nN\n@C.CMD\n===\n-f A\n\tB -v\n"},
       {"command-file-only", "@C.CMD\n===\n-x -o L -f A\n"},
       {"usage", "-q\n"},
+      {"list-named-like-listing", "-l\n-o\nM.LST\n"},
+      {"extract-named-like-module", "-x\n-o\nN.QOB\n"},
   };
   for (const auto& [name, line] : command_lines) seed(dir, "cmdline", name, text(line));
   std::printf("seeds written to %s\n", dir.string().c_str());

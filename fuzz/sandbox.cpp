@@ -84,8 +84,13 @@ void check(const Outcome& run, const Files& before) {
   require(g_break_requested == 0, "an interrupt is pending");
   require(run.status >= 0 && run.status <= 3, "exit status out of range");
   require(!file_open_in(Place::place().dir), "a file was left open");
+  const Files after = snapshot();
+  const auto old_library = before.find(run.library);
+  if ((is_cmd(run.cmd_code, 'l') || is_cmd(run.cmd_code, 'x')) && old_library != before.end()) {
+    const auto library = after.find(run.library);
+    require(library != after.end() && library->second == old_library->second, "list or extract changed the library");
+  }
   if (run.trace) return;  // a traced run keeps its working files
-  Files after = snapshot();
   for (const auto& [name, bytes] : after) {
     const auto old = before.find(name);
     require(!is_work_file(name) || (old != before.end() && old->second == bytes), "a working file was left");
@@ -105,10 +110,9 @@ void check(const Outcome& run, const Files& before) {
     }
     return;
   }
-  const auto old = before.find(run.library);
-  if (rewrites && old != before.end() && run.backup != run.library) {
+  if (rewrites && old_library != before.end() && run.backup != run.library) {
     const auto backup = after.find(run.backup);
-    require(backup != after.end() && backup->second == old->second, "the backup is not the old library");
+    require(backup != after.end() && backup->second == old_library->second, "the backup is not the old library");
   }
 }
 

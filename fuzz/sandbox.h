@@ -10,6 +10,7 @@
 // - it ends with a status of 0 to 3, without an interrupt pending and with
 //   no file descriptor left open;
 // - unless traced (option k), it leaves no working file of its own;
+// - list and extract never change the library;
 // - a failed append, replace or delete leaves every file as it was; a failed
 //   list removes its listing and leaves the rest as it was;
 // - a successful run that rewrote an existing library made the old one the

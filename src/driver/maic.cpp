@@ -85,7 +85,11 @@ void open_files(RunState& rs) {
   if (is_cmd(c, 'a') || is_cmd(c, 'r') || is_cmd(c, 'd')) {
     create_work_files(rs);
   } else if (is_cmd(c, 'l')) {
-    rs.list_name = rs.path + rs.name + ".LST";
+    // A library typed with its listing's name would be overwritten by the
+    // listing (and removed with it on failure): refused before it is named.
+    std::string list_name = rs.path + rs.name + ".LST";
+    if (host::fs_name(list_name) == host::fs_name(rs.lib_dir + rs.lib_name)) error_exit(rs, kCantOpen, list_name);
+    rs.list_name = list_name;
     rs.list_fp = host::open_text_write(rs.list_name);
     if (rs.list_fp == nullptr) error_exit(rs, kCantOpen, rs.list_name);
   }

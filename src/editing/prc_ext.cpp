@@ -21,7 +21,9 @@ namespace {
 std::string output_name(RunState& rs, const std::string& name) {
   std::string base = host::base_name(name);
   base.erase(0, base.find_last_of('/') + 1);
-  if (base.empty() || base == "." || base == "..") error_exit(rs, kInvalid, rs.lib_name);
+  // A module named like the library itself would overwrite it while it is read.
+  bool library = host::fs_name(base) == host::fs_name(rs.lib_dir + rs.lib_name);
+  if (base.empty() || base == "." || base == ".." || library) error_exit(rs, kInvalid, rs.lib_name);
   return base;
 }
 

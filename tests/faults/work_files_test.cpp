@@ -49,6 +49,8 @@ class WorkFiles : public FaultE2E {
     inputs_["lib/L.LIB"] = read("lib/L.LIB");
   }
 
+  void remove_file(const std::string& name) const { fs::remove(path(name)); }
+
   void make_dirs() const {
     for (const char* name : {"lib", "tmp"}) fs::create_directories(path(name));
   }
@@ -135,6 +137,26 @@ TEST_F(WorkFiles, LinksAtTheirNamesAreNotFollowed) {
       EXPECT_TRUE(now == expected) << differences(now, expected);
     }
   }
+}
+
+// The listing and extracted modules never take the library's own name:
+// writing them would destroy the library being read.
+TEST_F(WorkFiles, OutputsNeverTakeTheLibrarysName) {
+  ASSERT_EQ(run({"-a", "-o", "X.LST", "-f", "A", "B"}).status, 0);
+  const ByteVec listed = read("X.LST");
+  const RunResult list = run({"-l", "-o", "X.LST"});
+  EXPECT_EQ(list.status, 3);
+  EXPECT_EQ(list.out, "\nCan't open <X.LST>\n");
+  EXPECT_EQ(read("X.LST"), listed);
+
+  write("src/A.QOB", inputs_.at("A.QOB"));
+  remove_file("A.QOB");
+  ASSERT_EQ(run({"-a", "-o", "A.QOB", "-f", "src/A"}).status, 0);
+  const ByteVec extracted = read("A.QOB");
+  const RunResult extract = run({"-x", "-o", "A.QOB"});
+  EXPECT_EQ(extract.status, 1);
+  EXPECT_EQ(extract.out, "\nInvarid module or library A.QOB\n");
+  EXPECT_EQ(read("A.QOB"), extracted);
 }
 
 // Sets the umask for the life of the guard.
