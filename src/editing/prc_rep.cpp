@@ -134,8 +134,7 @@ void replace_entries(RunState& rs) {
     ReplaceEntry entry{false, 0, rs.rotbl_rec.mod_size};
     int i = fname_search(rs);
     if (i >= 0) replace_entry(rs, entry, i);
-    if (pub_redef(rs) != 0) error_exit(rs, kMultipleDefined, rs.str_buf);
-    put_rotbl(rs);
+    put_checked_rotbl(rs);
     close_stream(rs.obj_fp);
     rs.replace_table.push_back(entry);
     free_tables(rs.tables);

@@ -150,8 +150,7 @@ void append_file(RunState& rs, RecOut& bodies, const std::string& file) {
   disp_fname(rs);
   int64_t size = read_module(rs, bodies);
   make_rotbl(rs, size);
-  if (pub_redef(rs) != 0) error_exit(rs, kMultipleDefined, rs.str_buf);
-  put_rotbl(rs);
+  put_checked_rotbl(rs);
   close_stream(rs.obj_fp);
 }
 

@@ -1,10 +1,10 @@
 #include "intake/rotbl.h"
 
-#include "driver/driver.h"
 #include "driver/errors.h"
 #include "format/formats.h"
 #include "format/stdfnc.h"
 #include "host/host.h"
+#include "intake/symbols.h"
 
 void get_header(RunState& rs) {
   RecIn in(rs, rs.lib_fp, rs.lib_name);
@@ -155,8 +155,12 @@ void put_rotbl(RunState& rs) {
   for (int v : r.mod_time) out.put_word(v);
   out.put_byte(fmt::kEnd);
 
-  // Delete only takes definitions away and never checks for duplicates.
-  if (!is_cmd(rs.cmd_code, 'd')) rs.defs.add_tables(r.mod_name, t);
+}
+
+void put_checked_rotbl(RunState& rs) {
+  if (pub_redef(rs) != 0) error_exit(rs, kMultipleDefined, rs.str_buf);
+  put_rotbl(rs);
+  rs.defs.add_tables(rs.rotbl_rec.mod_name, rs.tables);
 }
 
 namespace {

@@ -26,9 +26,13 @@ void make_rotbl(RunState& rs, int64_t body_size);
 // when the file's status cannot be read.
 bool get_ftime(const std::string& name, ModTime& time);
 
-// Appends the entry of `rs.rotbl_rec` and `rs.tables` to tmp1 and, except
-// for delete, indexes its global definitions for the duplicate check.
+// Appends the entry of `rs.rotbl_rec` and `rs.tables` to tmp1.
 void put_rotbl(RunState& rs);
+
+// Writes the entry after the duplicate check: a clash with an entry already
+// in tmp1 ends the run, else the entry is written and its global definitions
+// are indexed for the entries after it.
+void put_checked_rotbl(RunState& rs);
 
 // Copies the fields of one module-table record whose tag was just read and
 // copied. Entry names and global definitions go into `defs` when it is

@@ -104,6 +104,10 @@ class ListCommand {
   void module_line();
   void global_title(const char* format, int count);
   void module_title(int count);
+  // A per-module section: its page and title, then for each selected module
+  // its title line with the count that `collect` returns, and its table.
+  template <class Collect>
+  void module_section(const char* title, Collect collect);
 
   RunState& rs_;
   RecIn in_;
@@ -231,33 +235,34 @@ void ListCommand::module_title(int count) {
   std::fprintf(lst_.fp, "Module_name: %s ( symbol count ) = %4d\n\n", rs_.rotbl_rec.mod_name.c_str(), count);
 }
 
+template <class Collect>
+void ListCommand::module_section(const char* title, Collect collect) {
+  rewind();
+  lst_page(lst_);
+  std::fputs(title, lst_.fp);
+  lst_.line_cnt += 4;
+  for_each_module([&] {
+    n_ = SymCounts{};
+    module_title(collect());
+    end_mod(lst_);
+  });
+}
+
 // Each selected module's PUBLIC table.
 void ListCommand::parse_lst4() {
   trace(",parse_lst4\n");
-  rewind();
-  lst_page(lst_);
-  std::fputs("PUBLIC symbol table\n\n", lst_.fp);
-  lst_.line_cnt += 4;
-  for_each_module([this] {
-    n_ = SymCounts{};
+  module_section("PUBLIC symbol table\n\n", [this] {
     get_f5lst();
-    module_title(n_.pub + n_.equ + n_.bit);
-    end_mod(lst_);
+    return n_.pub + n_.equ + n_.bit;
   });
 }
 
 // Each selected module's EXTERN table.
 void ListCommand::parse_lst5() {
   trace(",parse_lst5\n");
-  rewind();
-  lst_page(lst_);
-  std::fputs("EXTERN symbol table\n\n", lst_.fp);
-  lst_.line_cnt += 4;
-  for_each_module([this] {
-    n_ = SymCounts{};
+  module_section("EXTERN symbol table\n\n", [this] {
     get_f7lst();
-    module_title(n_.ext);
-    end_mod(lst_);
+    return n_.ext;
   });
 }
 
