@@ -314,6 +314,39 @@ TEST_F(ReplaceTest, RefusedFilesLeaveTheLibraryAsItWas) {
     }
 }
 
+// A fault that only copying a replacing body meets (E7 after a stop record)
+// comes after everything the table pass checks, for every entry: the first
+// record of a later file, or a clash of the replaced module's symbols.
+TEST_F(ReplaceTest, FaultsComeInTheOrderOfThePasses) {
+    const ByteVec stop_then_e7 = Module().f0().e5("x").raw({0xE7}).end().bytes();
+    const struct {
+        const char* what;
+        std::vector<edit::ModFile> library;
+        std::vector<edit::ModFile> files;
+        std::string out;
+    } cases[] = {
+        {"first record of a later file",
+         {{"A.QOB", edit::small_module("ASYM", 1)}, {"B.QOB", edit::small_module("BSYM", 2)}},
+         {{"A.QOB", stop_then_e7}, {"B.QOB", Module().f4(1, {{3, "BNEW"}}).end().bytes()}},
+         "REPLASE FILE = A.QOB" + invalid("B.QOB")},
+        {"clash", {{"B.QOB", edit::small_module("BSYM", 1)}, {"A2.QOB", edit::small_module("ASYM", 2)}},
+         {{"A2.QOB", Module().f0().f4(1, {{1, "BSYM"}}).e5("x").raw({0xE7}).end().bytes()}},
+         "REPLASE FILE = A2.QOB" + clash("BSYM", "A2", "B")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        remove(kLib);
+        make_library(c.library);
+        NameList names;
+        for (const auto& [name, bytes] : c.files) {
+            write(name, bytes);
+            names.push_back(name);
+        }
+        const Snapshot before = snapshot();
+        expect_refused(edit_run("-rv", names), 1, c.out, before);
+    }
+}
+
 TEST_F(ReplaceTest, MissingFileIsNamedAsGiven) {
     const Snapshot before = snapshot();
     const std::string name = "gone" + sep() + "io.QOB";

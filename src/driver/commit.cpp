@@ -66,52 +66,72 @@ void get_offset(RunState& rs, RecOut& out, int64_t header_size, int64_t table_si
   }
 }
 
-std::FILE* reopen(RunState& rs, const std::string& name, std::vector<char>& buffer) {
-  std::FILE* fp = host::open_read(name, &buffer);
-  if (fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
-  return fp;
+// Every body must end within the offsets a library can hold. The
+// relocatable file that does not fit is named: the first whose body would
+// end past the limit, else the last one before the first body that would
+// (it pushed the bodies after it past).
+void check_offsets(RunState& rs, int64_t first_body) {
+  int64_t end = first_body;
+  const std::string* pusher = nullptr;
+  bool passed = false;
+  for (const BodyRef& body : rs.bodies) {
+    end += body.size;
+    passed = passed || end > fmt::kMaxOffset;
+    if (body.source.empty()) continue;
+    if (passed) error_exit(rs, kInvalid, body.source);
+    pusher = &body.source;
+  }
+  if (passed) error_exit(rs, kInvalid, pusher != nullptr ? *pusher : rs.lib_name);
+}
+
+// Back to the start of a working file that the command has written.
+void rewind_work_file(RunState& rs, std::FILE* fp) {
+  if (!host::seek(fp, 0, SEEK_SET)) error_exit(rs, kSeekError, "TMP_FILE");
 }
 
 void write_library(RunState& rs) {
   int64_t table_size = 0;
-  if (!host::file_size(rs.tmp1, table_size)) error_exit(rs, kSeekError, "TMP_FILE");
+  if (!host::stream_size(rs.tmp1_fp, table_size)) error_exit(rs, kSeekError, "TMP_FILE");
   int64_t header_size = fmt::kHeaderFixed + static_cast<int64_t>(rs.hdr_version.size() +
                                                                   rs.hdr_format.size() + rs.hdr_cpu.size());
-  rs.tmp3_fp = host::create_work_file(rs.tmp3, &rs.tmp3_buf);
-  if (rs.tmp3_fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
-  rs.tmp1_fp = reopen(rs, rs.tmp1, rs.tmp1_buf);
-  rs.tmp2_fp = reopen(rs, rs.tmp2, rs.tmp2_buf);
+  check_offsets(rs, header_size + table_size + 1);
+  if (rs.tmp3_fp == nullptr && !take_work_file(rs, rs.tmp3, rs.tmp3_buf, rs.tmp3_fp))
+    error_exit(rs, kCantOpen, "TMP_FILE");
+  rs.tmp3_made = true;
+  rewind_work_file(rs, rs.tmp1_fp);
 
   RecOut out(rs, rs.tmp3_fp);
   if (rs.trace) std::fputs(",put header", rs.out);
   put_header(rs, out);
   get_offset(rs, out, header_size, table_size);
   out.put_byte(fmt::kEnd);
-  close_stream(rs.tmp1_fp);
 
   int64_t body_size = 0;
-  if (!host::file_size(rs.tmp2, body_size)) error_exit(rs, kSeekError, "TMP_FILE");
+  if (!host::stream_size(rs.tmp2_fp, body_size)) error_exit(rs, kSeekError, "TMP_FILE");
+  rewind_work_file(rs, rs.tmp2_fp);
   RecIn bodies(rs, rs.tmp2_fp, "TMP_FILE");
   bodies.copy_bytes(body_size, out);
   out.put_byte(fmt::kEnd);
-  close_stream(rs.tmp2_fp);
-  if (!host::sync_close(rs.tmp3_fp)) error_exit(rs, kCloseFailed);
-}
-
-// The library's own extension, or ".LIB".
-std::string lib_ext(const std::string& lib_name) {
-  std::size_t dot = lib_name.rfind('.');
-  return dot == std::string::npos ? ".LIB" : lib_name.substr(dot);
+  if (!host::sync_stream(rs.tmp3_fp)) error_exit(rs, kCloseFailed);
 }
 
 void put_in_place(RunState& rs) {
-  std::string stem = rs.tmp3.substr(0, rs.tmp3.rfind('.'));
-  std::string final_name = stem + lib_ext(rs.lib_name);
-  std::string backup = stem + ".BAK";
-  if (!host::install_library(rs.tmp3, final_name, backup)) error_exit(rs, kCantOpen, final_name);
-  host::remove_file(rs.tmp1);
-  host::remove_file(rs.tmp2);
-  if (is_cmd(rs.cmd_code, 'd') && rs.hdr_modules == 0) host::remove_file(final_name);
+  if (is_cmd(rs.cmd_code, 'd') && rs.hdr_modules == 0) {
+    // No module is left: the library becomes its backup.
+    if (!host::retire_library(rs.lib_file, rs.bak_name)) error_exit(rs, kCantOpen, rs.lib_file);
+    host::drop_work_file(rs.tmp3, rs.tmp3_fp, true);
+  } else {
+    if (!host::install_library(rs.tmp3_fp, rs.tmp3, rs.lib_file, rs.bak_name))
+      error_exit(rs, kCantOpen, rs.lib_file);
+    // The working file has become the new library: let go of it, and
+    // nothing is left to remove should the run still fail.
+    host::drop_work_file(rs.tmp3, rs.tmp3_fp, false);
+  }
+  rs.tmp3.clear();
+  // The table and the bodies are in the new library; a working file that
+  // cannot be removed now stays behind harmlessly.
+  host::drop_work_file(rs.tmp1, rs.tmp1_fp, true);
+  host::drop_work_file(rs.tmp2, rs.tmp2_fp, true);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 // closing, commit.
 #pragma once
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 struct RunState;
 
 // Performs one whole run and returns its exit status.
@@ -13,6 +17,10 @@ void open_files(RunState& rs);
 void exec_command(RunState& rs);
 void close_files(RunState& rs);
 void commit_library(RunState& rs);
+
+// Takes a working file for the run, waiting while another run holds a file
+// of that name; false when it cannot be had.
+bool take_work_file(RunState& rs, const std::string& name, std::vector<char>& buffer, std::FILE*& fp);
 
 // The interrupt handler: ignores further interrupts and asks the run to end.
 void break_handler(int signal);

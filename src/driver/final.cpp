@@ -38,19 +38,21 @@ const char* const kContentText[] = {
 // A module name as messages show it: without the text from its last '.' on.
 std::string cut_ext(const std::string& name) { return name.substr(0, name.rfind('.')); }
 
-void remove_work_file(const std::string& name, std::FILE*& fp) {
+void remove_file_of(const std::string& name, std::FILE*& fp) {
   if (name.empty() || !host::exists(name)) return;
   close_stream(fp);
   host::remove_file(name);
 }
 
+// Only the working files this run holds are its own: a file of the same
+// name that it does not hold belongs to another run.
 void clean_up(RunState& rs) {
-  remove_work_file(rs.tmp1, rs.tmp1_fp);
-  remove_work_file(rs.tmp2, rs.tmp2_fp);
-  remove_work_file(rs.tmp3, rs.tmp3_fp);
-  if (is_cmd(rs.cmd_code, 'l')) remove_work_file(rs.list_name, rs.list_fp);
+  host::drop_work_file(rs.tmp1, rs.tmp1_fp, true);
+  host::drop_work_file(rs.tmp2, rs.tmp2_fp, true);
+  host::drop_work_file(rs.tmp3, rs.tmp3_fp, true);
+  if (is_cmd(rs.cmd_code, 'l')) remove_file_of(rs.list_name, rs.list_fp);
   // A module that extract was still writing is incomplete.
-  if (is_cmd(rs.cmd_code, 'x') && rs.obj_fp != nullptr) remove_work_file(rs.obj_path, rs.obj_fp);
+  if (is_cmd(rs.cmd_code, 'x') && rs.obj_fp != nullptr) remove_file_of(rs.obj_path, rs.obj_fp);
 }
 
 int print_message(RunState& rs, int code, const std::string& name) {
@@ -104,7 +106,13 @@ void error_exit(RunState&, int code, std::optional<std::string> name) {
 
 int report_error(RunState& rs, const RunAbort& abort) {
   if (abort.code == kBreak) std::fprintf(rs.out, "\n%s", abort.name.value_or("").c_str());
-  if (!rs.trace) clean_up(rs);
+  if (!rs.trace) {
+    clean_up(rs);
+  } else if (!rs.tmp3_made) {
+    // Taken early only to keep other runs off the library: the commit has
+    // not made the new library yet, so there is nothing to keep.
+    host::drop_work_file(rs.tmp3, rs.tmp3_fp, true);
+  }
   int status = print_message(rs, abort.code, abort.name.value_or(rs.cur_file));
   std::fprintf(rs.err, "%c", 7);
   std::fflush(rs.out);
@@ -118,9 +126,11 @@ void break_handler(int) {
 }
 
 void close_files(RunState& rs) {
+  // The working files stay open: the commit reads them back through the
+  // streams that wrote them, and holding them keeps other runs off them.
   if (is_cmd(rs.cmd_code, 'a') || is_cmd(rs.cmd_code, 'r') || is_cmd(rs.cmd_code, 'd')) {
-    bool ok1 = close_stream(rs.tmp1_fp);
-    bool ok2 = close_stream(rs.tmp2_fp);
+    bool ok1 = std::fflush(rs.tmp1_fp) == 0;
+    bool ok2 = std::fflush(rs.tmp2_fp) == 0;
     if (!ok1 || !ok2) error_exit(rs, kCloseFailed);
   }
   if (is_cmd(rs.cmd_code, 'l')) {

@@ -1,4 +1,5 @@
 // The run: setup, naming of every file, and dispatch of the one command.
+#include <algorithm>
 #include <new>
 
 #include "driver/driver.h"
@@ -8,6 +9,10 @@
 #include "host/host.h"
 
 namespace {
+
+// A run that waits for another run's working files looks again after a
+// pause that doubles up to this many milliseconds.
+constexpr int kLongestPause = 20;
 
 void trace_line(RunState& rs, const char* format, const std::string& a, const std::string& b) {
   if (rs.trace) std::fprintf(rs.out, format, a.c_str(), b.c_str());
@@ -49,6 +54,30 @@ void open_library(RunState& rs) {
   rs.create = true;
 }
 
+// The library's own extension, or ".LIB".
+std::string lib_ext(const std::string& lib_name) {
+  std::size_t dot = lib_name.rfind('.');
+  return dot == std::string::npos ? ".LIB" : lib_name.substr(dot);
+}
+
+// The files of a library that is rewritten: where the new library goes,
+// its backup, and the working file it is first written as, all in the
+// library's directory under its base name. A library reached through a
+// symbolic link is rewritten where the link leads, and the link stays.
+void name_library_files(RunState& rs) {
+  std::string found = rs.lib_dir + rs.lib_name;
+  std::string real = host::resolve_links(found);
+  std::string stem = (rs.path.empty() ? rs.lib_dir : rs.path) + rs.name;
+  rs.lib_file = stem + lib_ext(rs.lib_name);
+  if (real != host::fs_name(found)) {
+    std::size_t dot = real.rfind('.');
+    stem = dot == std::string::npos || dot < host::base_start(real) ? real : real.substr(0, dot);
+    rs.lib_file = real;
+  }
+  rs.tmp3 = stem + ".$$3";
+  rs.bak_name = stem + ".BAK";
+}
+
 // A library with a working file's extension would be its own working file:
 // creating that file would remove the library before it is read.
 bool named_like_work_file(const RunState& rs) {
@@ -58,16 +87,33 @@ bool named_like_work_file(const RunState& rs) {
   return ext == ".$$1" || ext == ".$$2" || ext == ".$$3";
 }
 
-void create_work_files(RunState& rs) {
+void take_work_files(RunState& rs) {
   if (named_like_work_file(rs)) error_exit(rs, kCantOpen, "TMP_FILE");
   if (auto tmp = host::env("TMP")) rs.tmp_dir = host::with_final_sep(*tmp);
   rs.tmp1 = rs.tmp_dir + rs.name + ".$$1";
   rs.tmp2 = rs.tmp_dir + rs.name + ".$$2";
-  rs.tmp3 = (rs.path.empty() ? rs.lib_dir : rs.path) + rs.name + ".$$3";
-  rs.tmp1_fp = host::create_work_file(rs.tmp1, &rs.tmp1_buf);
-  if (rs.tmp1_fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
-  rs.tmp2_fp = host::create_work_file(rs.tmp2, &rs.tmp2_buf);
-  if (rs.tmp2_fp == nullptr) error_exit(rs, kCantOpen, "TMP_FILE");
+  name_library_files(rs);
+  if (!take_work_file(rs, rs.tmp1, rs.tmp1_buf, rs.tmp1_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
+  if (!take_work_file(rs, rs.tmp2, rs.tmp2_buf, rs.tmp2_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
+  // The new library's working file is held from now on, which keeps every
+  // other run off this library until the new one is in place. When it
+  // cannot be had yet, the commit tries again and reports the failure.
+  take_work_file(rs, rs.tmp3, rs.tmp3_buf, rs.tmp3_fp);
+}
+
+// While the run waited for its working files another run may have
+// replaced, created or removed the library: the run works on the library
+// as that run left it.
+void reopen_library(RunState& rs) {
+  std::string found = rs.lib_dir + rs.lib_name;
+  if (rs.lib_fp != nullptr && host::is_file_at(rs.lib_fp, found)) return;
+  close_stream(rs.lib_fp);
+  rs.lib_fp = host::open_read(found, &rs.lib_buf);
+  bool was_created = rs.create;
+  rs.create = rs.lib_fp == nullptr;
+  if (!rs.create || was_created) return;
+  if (!is_cmd(rs.cmd_code, 'a')) error_exit(rs, kCantOpen, found);
+  std::fprintf(rs.out, "<%s> CREATE\n", rs.lib_name.c_str());
 }
 
 }  // namespace
@@ -78,12 +124,32 @@ void init_run(RunState& rs) {
   std::fputs("  Free software of the vorna project\n", rs.err);
 }
 
+bool take_work_file(RunState& rs, const std::string& name, std::vector<char>& buffer, std::FILE*& fp) {
+  int pause = 1;
+  for (;;) {
+    switch (host::take_work_file(name, &buffer, fp)) {
+      case host::Take::kTaken: return true;
+      case host::Take::kFailed: return false;
+      case host::Take::kBusy: break;
+    }
+    if (rs.v && !rs.waited) {
+      std::fprintf(rs.out, "<%s> WAIT\n", rs.lib_name.c_str());
+      std::fflush(rs.out);
+    }
+    rs.waited = true;
+    poll_break(rs);
+    host::pause_ms(pause);
+    pause = std::min(2 * pause, kLongestPause);
+  }
+}
+
 void open_files(RunState& rs) {
   name_library(rs);
   open_library(rs);
   char c = rs.cmd_code;
   if (is_cmd(c, 'a') || is_cmd(c, 'r') || is_cmd(c, 'd')) {
-    create_work_files(rs);
+    take_work_files(rs);
+    reopen_library(rs);
   } else if (is_cmd(c, 'l')) {
     // A library typed with its listing's name would be overwritten by the
     // listing (and removed with it on failure): refused before it is named.

@@ -51,6 +51,13 @@ struct ReplaceEntry {
   int32_t new_len = 0;   // replace: the body that takes its place
 };
 
+// A body of the new library, in table order: its size and the relocatable
+// file it comes from (empty for a body kept from the old library).
+struct BodyRef {
+  int64_t size;
+  std::string source;
+};
+
 struct RunState {
   RunState(std::FILE* out_stream, std::FILE* err_stream) : out(out_stream), err(err_stream) {}
   ~RunState();
@@ -74,7 +81,9 @@ struct RunState {
 
   // File names. `path` is the directory typed with the library, `name` its
   // base name without extension, `lib_dir` the VORNA directory when the
-  // library was looked for there, `tmp_dir` the TMP directory.
+  // library was looked for there, `tmp_dir` the TMP directory. `lib_file`
+  // is the file the library lives in (where a symbolic link leads), which
+  // the commit replaces, keeping the old one as `bak_name` beside it.
   std::string lib_name;
   std::string path;
   std::string name;
@@ -83,6 +92,8 @@ struct RunState {
   std::string tmp1;
   std::string tmp2;
   std::string tmp3;
+  std::string lib_file;
+  std::string bak_name;
   std::string list_name;
   std::string cur_file;  // the name that read and format errors show
   std::string obj_path;  // the relocatable file being read or written
@@ -101,6 +112,8 @@ struct RunState {
   std::vector<char> lib_buf, tmp1_buf, tmp2_buf, tmp3_buf, obj_buf;
 
   bool create = false;  // the library did not exist; append creates it
+  bool waited = false;  // the run has waited for another run's files
+  bool tmp3_made = false;  // the commit has begun to write the new library
   bool names_shown = false;
   bool all_files = false;
 
@@ -123,6 +136,7 @@ struct RunState {
   std::string redef_module;
 
   std::vector<ReplaceEntry> replace_table;
+  std::vector<BodyRef> bodies;
 };
 
 // Closes a stream if it is open and marks it closed; true unless the close failed.

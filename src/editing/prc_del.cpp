@@ -53,6 +53,7 @@ void parse_del(RunState& rs) {
       lib.skip(entry.body_len);
     } else {
       copy_body(rs, rs.lib_fp, bodies, entry.body_len, rs.lib_name);
+      rs.bodies.push_back(BodyRef{entry.body_len, ""});
     }
   }
 }

@@ -102,11 +102,20 @@ void make_rotbl_rep(RunState& rs) {
   RecIn in(rs, rs.obj_fp, "R0005");
   in.seek_start();
   collect_symbols(rs, in);
-  // The body is the file's records through its FF, whatever follows it.
+  // The body is the file's records through its FF, whatever follows it. A
+  // fault met while measuring it belongs to the body pass, which meets it
+  // again when it copies the body: everything this pass checks, for every
+  // entry, comes first.
   in.seek_start();
   RecOut sink(rs, nullptr);
-  copy_romod(rs, rs.obj_fp, sink);
-  r.mod_size = static_cast<int32_t>(sink.count());
+  sink.limit(fmt::kMaxOffset, rs.obj_path);
+  try {
+    copy_romod(rs, rs.obj_fp, sink);
+    r.mod_size = static_cast<int32_t>(sink.count());
+  } catch (const RunAbort& fault) {
+    if (fault.code == kBreak) throw;
+    r.mod_size = -1;
+  }
   close_stream(rs.obj_fp);
 }
 
@@ -149,6 +158,7 @@ void replace_bodies(RunState& rs) {
     if (!entry.selected) {
       rs.cur_file = rs.lib_name;
       copy_body(rs, rs.lib_fp, bodies, entry.body_len, rs.lib_name);
+      rs.bodies.push_back(BodyRef{entry.body_len, ""});
       continue;
     }
     const std::string& file = rs.ftree[entry.file_index].name;
@@ -157,6 +167,7 @@ void replace_bodies(RunState& rs) {
     if (rs.obj_fp == nullptr) error_exit(rs, kCantOpen, file);
     copy_body(rs, rs.obj_fp, bodies, entry.new_len, file);
     close_stream(rs.obj_fp);
+    rs.bodies.push_back(BodyRef{entry.new_len, host::base_name(file)});
     if (rs.trace) std::fprintf(rs.out, "\nskip length = %dl\n", static_cast<int>(entry.body_len));
     lib.skip(entry.body_len);
   }

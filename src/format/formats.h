@@ -40,6 +40,9 @@ constexpr const char* kFormat = "VER.A";
 constexpr const char* kCpu = "VRN100";
 
 constexpr int32_t kMaxModules = 1000;
+// Sizes and offsets are stored as 4-byte signed values: no body of a
+// library may end past this offset.
+constexpr int64_t kMaxOffset = 0x7FFFFFFF;
 // The string buffer holds 255 characters and the NUL.
 constexpr std::size_t kMaxString = 255;
 // Header strings are kept in 32-byte fields.

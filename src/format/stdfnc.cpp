@@ -79,6 +79,7 @@ void RecIn::skip(int64_t n) {
 
 void RecIn::copy_bytes(int64_t n, RecOut& out) {
   if (n < 0) malformed();
+  out.make_room(n);
   if (n <= kReadSkipLimit) {
     for (int64_t i = 0; i < n; ++i) out.put_byte(must());
     return;
@@ -101,7 +102,17 @@ void RecIn::seek_start() {
   if (!host::seek(fp_, 0, SEEK_SET)) error_exit(rs_, kSeekError);
 }
 
+void RecOut::limit(int64_t max, std::string name) {
+  max_ = max;
+  limit_name_ = std::move(name);
+}
+
+void RecOut::make_room(int64_t n) {
+  if (n > max_ - count_) error_exit(rs_, kInvalid, limit_name_);
+}
+
 void RecOut::put_byte(int v) {
+  make_room(1);
   ++count_;
   if (fp_ != nullptr && host::putc_fast(v & 0xFF, fp_) == EOF) error_exit(rs_, kDiskFull);
 }
@@ -131,6 +142,7 @@ void RecOut::put_str(const std::string& s) {
 }
 
 void RecOut::put_block(const void* data, std::size_t n) {
+  make_room(static_cast<int64_t>(n));
   count_ += static_cast<int64_t>(n);
   if (fp_ != nullptr && n > 0 && host::write_fast(data, n, fp_) != n) error_exit(rs_, kDiskFull);
 }

@@ -69,10 +69,18 @@ class RecOut {
   // Bytes written through this writer.
   int64_t count() const { return count_; }
 
+  // From now on the writer takes at most `max` bytes in all; what would
+  // pass that is refused as "Invarid module or library" naming `name`.
+  void limit(int64_t max, std::string name);
+  // Refuses the next `n` bytes now when they would pass the limit.
+  void make_room(int64_t n);
+
  private:
   RunState& rs_;
   std::FILE* fp_;
   int64_t count_ = 0;
+  int64_t max_ = INT64_MAX;
+  std::string limit_name_;
 };
 
 // Read one field and write it unchanged; each returns the value.

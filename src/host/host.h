@@ -56,27 +56,57 @@ std::FILE* open_write(const std::string& name);
 // asked for, and a stream that carries a whole library would take a system
 // call for every 4 KiB.
 std::FILE* buffered(std::FILE* fp, std::vector<char>* buffer);
-// A working file: a stale file or link of that name is removed first (a link
-// is never followed), then the file is created exclusively, readable and
-// writable by its owner only, open for reading and writing.
-std::FILE* create_work_file(const std::string& name, std::vector<char>* buffer);
+// Working files are private to the run that holds them. A run takes each
+// working file under its fixed name and holds it, locked, until it lets it
+// go; another run that wants a file of the same name waits until then. The
+// lock lives on the file itself and is released by the system when the
+// holder ends in any way, so nothing a killed run leaves blocks a later run:
+// its stale file is taken over. A name is only ever removed by the run that
+// holds its file.
+enum class Take { kTaken, kBusy, kFailed };
+// Tries to take the working file `name`: creates it, or takes over a stale
+// file of that name (emptied). Anything at the name that this run must not
+// write into (a link, a file of another owner or with other links, anything
+// not private) is removed first and never written through. kBusy when
+// another run holds the file; `fp` is then left alone.
+Take take_work_file(const std::string& name, std::vector<char>* buffer, std::FILE*& fp);
+// Lets go of a held working file: its name is removed when `remove` is set
+// and the name still stands for the held file; then the file is closed.
+// False when the removal or the close failed (the file is closed anyway).
+bool drop_work_file(const std::string& name, std::FILE*& fp, bool remove);
+// Waits a little before the next attempt to take a busy file.
+void pause_ms(int milliseconds);
+
+// True when `fp` is open on the file that `name` stands for now.
+bool is_file_at(std::FILE* fp, const std::string& name);
+// The file a name stands for once symbolic links are followed (also when
+// the last link leads to no file yet); the name itself when it is no link.
+std::string resolve_links(const std::string& name);
 
 bool exists(const std::string& name);
 bool remove_file(const std::string& name);
 bool file_size(const std::string& name, int64_t& size);
 bool file_time(const std::string& name, std::time_t& mtime);
+// Size and modification time of the file a stream is open on.
+bool stream_size(std::FILE* fp, int64_t& size);
+bool stream_time(std::FILE* fp, std::time_t& mtime);
 void local_time(std::time_t t, std::tm& out);
 
 bool seek(std::FILE* fp, int64_t offset, int whence);
 int64_t tell(std::FILE* fp);
-// Flushes, syncs to the device and closes; the stream is closed afterwards
-// in every case. False when any step failed.
-bool sync_close(std::FILE*& fp);
+// Flushes the stream and syncs the file to the device; false when either failed.
+bool sync_stream(std::FILE* fp);
 
-// Puts the new library `fresh` in the place of `final`. An old library of
-// that name becomes `backup`; the name `final` never disappears on the way.
-// On failure the old library stays under its name.
-bool install_library(const std::string& fresh, const std::string& final, const std::string& backup);
+// Puts the new library, held open as `fresh_fp` under the name `fresh`, in
+// the place of `final`. It gets the old library's mode and group (or what a
+// new file would get). An old library of that name becomes `backup`; the
+// name `final` never disappears on the way. On failure the old library stays
+// under its name.
+bool install_library(std::FILE* fresh_fp, const std::string& fresh, const std::string& final,
+                     const std::string& backup);
+// Takes a library out of use: it becomes `backup` (or goes, when it has its
+// backup's name).
+bool retire_library(const std::string& final, const std::string& backup);
 
 void install_break_handler(void (*handler)(int));
 void ignore_break();

@@ -1,11 +1,13 @@
 // The POSIX side of the host layer.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 
 #include "host/host.h"
 
@@ -23,27 +25,122 @@ void sync_dir_of(const std::string& fs_path) {
   ::close(fd);
 }
 
-// The new library gets the old one's permissions, or those a newly created
-// file would get; the working file it was written as is private.
-void give_library_mode(const std::string& fresh_fs, const std::string& final_fs) {
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  mode_t mode = 0666 & ~mask;
+// The new library gets the old one's owner (where the run may give it),
+// group and permissions, or those a newly created file would get; the
+// working file it was written as is private.
+void give_library_mode(int fd, const std::string& final_fs) {
   struct stat st;
-  if (::stat(final_fs.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  ::chmod(fresh_fs.c_str(), mode);
+  if (::stat(final_fs.c_str(), &st) != 0) {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    return;
+  }
+  // Ownership first: changing it may clear the set-group-ID bit. Keeping the
+  // owner takes privilege; a member of the library's group keeps the group.
+  if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+    [[maybe_unused]] int group_kept = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+  }
+  ::fchmod(fd, st.st_mode & 07777);
 }
+
+bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// A file that a run may take over as its working file: a regular file of
+// its own with no other name, readable and writable by nobody else.
+bool is_private_file(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// Removes what stands at a working file's name and must not be used: a
+// link, a file of another owner. False when it cannot be removed (a
+// directory, a file in a directory that does not allow it).
+bool remove_foreign(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
+// Stale files and links are removed before the file is taken; a name that
+// keeps changing under the run gives up after this many attempts.
+constexpr int kTakeAttempts = 100;
 
 }  // namespace
 
-std::FILE* create_work_file(const std::string& name, std::vector<char>* buffer) {
+Take take_work_file(const std::string& name, std::vector<char>* buffer, std::FILE*& fp) {
   std::string path = fs_name(name);
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return nullptr;
-  std::FILE* fp = ::fdopen(fd, "w+b");
-  if (fp == nullptr) ::close(fd);
-  return buffered(fp, buffer);
+  for (int attempt = 0; attempt < kTakeAttempts; ++attempt) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno != ELOOP && errno != EACCES && errno != EPERM) return Take::kFailed;
+      if (!remove_foreign(path)) return Take::kFailed;
+      continue;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      bool busy = errno == EWOULDBLOCK;
+      ::close(fd);
+      return busy ? Take::kBusy : Take::kFailed;
+    }
+    struct stat held, named;
+    if (::fstat(fd, &held) != 0) {
+      ::close(fd);
+      return Take::kFailed;
+    }
+    // The holder this run waited for may have removed or replaced the file.
+    bool current = ::lstat(path.c_str(), &named) == 0 && same_file(held, named);
+    if (current && is_private_file(held)) {
+      if (::ftruncate(fd, 0) != 0 || ::fchmod(fd, 0600) != 0) {
+        ::close(fd);
+        return Take::kFailed;
+      }
+      fp = ::fdopen(fd, "w+b");
+      if (fp == nullptr) {
+        ::close(fd);
+        return Take::kFailed;
+      }
+      buffered(fp, buffer);
+      return Take::kTaken;
+    }
+    if (current && ::unlink(path.c_str()) != 0) {
+      ::close(fd);
+      return Take::kFailed;
+    }
+    ::close(fd);
+  }
+  return Take::kFailed;
+}
+
+bool drop_work_file(const std::string& name, std::FILE*& fp, bool remove) {
+  if (fp == nullptr) return true;
+  if (remove && is_file_at(fp, name) && ::unlink(fs_name(name).c_str()) != 0) return false;
+  bool closed = std::fclose(fp) == 0;
+  fp = nullptr;
+  return closed;
+}
+
+void pause_ms(int milliseconds) {
+  struct timespec t{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  ::nanosleep(&t, nullptr);
+}
+
+bool is_file_at(std::FILE* fp, const std::string& name) {
+  struct stat held, named;
+  return ::fstat(::fileno(fp), &held) == 0 && ::stat(fs_name(name).c_str(), &named) == 0 && same_file(held, named);
+}
+
+std::string resolve_links(const std::string& name) {
+  std::string path = fs_name(name);
+  // As many links as the system itself follows in one name.
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) break;
+    target.resize(static_cast<std::size_t>(n));
+    path = target.front() == '/' ? target : path.substr(0, path.rfind('/') + 1) + target;
+  }
+  return path;
 }
 
 bool exists(const std::string& name) {
@@ -75,17 +172,26 @@ bool seek(std::FILE* fp, int64_t offset, int whence) {
 
 int64_t tell(std::FILE* fp) { return static_cast<int64_t>(::ftello(fp)); }
 
-bool sync_close(std::FILE*& fp) {
-  bool ok = std::fflush(fp) == 0;
-  ok = ::fsync(::fileno(fp)) == 0 && ok;
-  ok = std::fclose(fp) == 0 && ok;
-  fp = nullptr;
-  return ok;
+bool stream_size(std::FILE* fp, int64_t& size) {
+  struct stat st;
+  if (::fstat(::fileno(fp), &st) != 0) return false;
+  size = static_cast<int64_t>(st.st_size);
+  return true;
 }
 
-bool install_library(const std::string& fresh, const std::string& final, const std::string& backup) {
+bool stream_time(std::FILE* fp, std::time_t& mtime) {
+  struct stat st;
+  if (::fstat(::fileno(fp), &st) != 0) return false;
+  mtime = st.st_mtime;
+  return true;
+}
+
+bool sync_stream(std::FILE* fp) { return std::fflush(fp) == 0 && ::fsync(::fileno(fp)) == 0; }
+
+bool install_library(std::FILE* fresh_fp, const std::string& fresh, const std::string& final,
+                     const std::string& backup) {
   std::string fresh_fs = fs_name(fresh), final_fs = fs_name(final), backup_fs = fs_name(backup);
-  give_library_mode(fresh_fs, final_fs);
+  give_library_mode(::fileno(fresh_fp), final_fs);
   bool moved = false;
   // A library named like its backup has no backup to make, and must not be
   // removed as the old backup before the new one takes its name.
@@ -106,6 +212,14 @@ bool install_library(const std::string& fresh, const std::string& final, const s
   }
   sync_dir_of(final_fs);
   return true;
+}
+
+bool retire_library(const std::string& final, const std::string& backup) {
+  std::string final_fs = fs_name(final), backup_fs = fs_name(backup);
+  bool done = final_fs == backup_fs ? ::unlink(final_fs.c_str()) == 0
+                                    : std::rename(final_fs.c_str(), backup_fs.c_str()) == 0;
+  if (done) sync_dir_of(final_fs);
+  return done;
 }
 
 void install_break_handler(void (*handler)(int)) { std::signal(SIGINT, handler); }

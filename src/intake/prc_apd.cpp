@@ -64,7 +64,12 @@ void start_existing(RunState& rs, RecOut& bodies) {
   // The header's count says how many bodies follow: an empty module (a body
   // of the single byte FF) is not mistaken for the section's end mark.
   if (copy_rotbl(rs) != rs.hdr_modules) error_exit(rs, kInvalid, rs.lib_name);
-  for (int32_t n = 0; n < rs.hdr_modules; ++n) copy_romod(rs, rs.lib_fp, bodies);
+  bodies.limit(fmt::kMaxOffset, rs.lib_name);
+  for (int32_t n = 0; n < rs.hdr_modules; ++n) {
+    int64_t start = bodies.count();
+    copy_romod(rs, rs.lib_fp, bodies);
+    rs.bodies.push_back(BodyRef{bodies.count() - start, ""});
+  }
 }
 
 void start_new(RunState& rs) {
@@ -148,7 +153,9 @@ void append_file(RunState& rs, RecOut& bodies, const std::string& file) {
   rs.rotbl_rec.offset1_f7 = 0;
   rs.rotbl_rec.offset1_f8 = 0;
   disp_fname(rs);
+  bodies.limit(fmt::kMaxOffset, rs.obj_path);
   int64_t size = read_module(rs, bodies);
+  rs.bodies.push_back(BodyRef{size, rs.obj_path});
   make_rotbl(rs, size);
   put_checked_rotbl(rs);
   close_stream(rs.obj_fp);

@@ -25,6 +25,8 @@ void make_rotbl(RunState& rs, int64_t body_size);
 // The modification time of a file as local time; all fields 0 and false
 // when the file's status cannot be read.
 bool get_ftime(const std::string& name, ModTime& time);
+// The same for the file a stream is open on.
+bool get_ftime(std::FILE* fp, ModTime& time);
 
 // Appends the entry of `rs.rotbl_rec` and `rs.tables` to tmp1.
 void put_rotbl(RunState& rs);

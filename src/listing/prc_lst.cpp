@@ -160,7 +160,8 @@ void ListCommand::parse_lst0() {
   trace(",parse_lst0\n");
   rewind();
   ModTime t;
-  get_ftime(rs_.lib_dir + rs_.lib_name, t);
+  // The library as this run reads it, whatever has taken its name since.
+  get_ftime(rs_.lib_fp, t);
   lst_page(lst_);
   std::FILE* fp = lst_.fp;
   std::fprintf(fp, "Library file name:       %s\n", shown_lib_name(rs_).c_str());

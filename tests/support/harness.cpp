@@ -357,6 +357,20 @@ pid_t E2E::spawn(const NameList& args, const EnvMap& env_overrides,
     return pid;
 }
 
+bool E2E::wait_for_output(pid_t pid, const std::string& text) const {
+    const auto found = running_.find(pid);
+    if (found == running_.end()) throw std::logic_error("wait_for_output() for a process that spawn() did not start");
+    const auto deadline = Clock::now() + run_timeout();
+    while (Clock::now() < deadline) {
+        if (console_text(read_all(found->second.out)).find(text) != std::string::npos) return true;
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+            return console_text(read_all(found->second.out)).find(text) != std::string::npos;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
 RunResult E2E::wait(pid_t pid) {
     const auto found = running_.find(pid);
     if (found == running_.end()) {

@@ -68,6 +68,9 @@ protected:
                 const NameList& env_unset = {"TMP", "VORNA"});
     // Waits for a spawned program (within the timeout) and collects its output.
     RunResult wait(pid_t pid);
+    // True once the standard output of a spawned program holds `text`; false
+    // when the program ended or the timeout passed first.
+    bool wait_for_output(pid_t pid, const std::string& text) const;
     // Sends SIGINT, as Ctrl-C on the console does.
     void interrupt(pid_t pid) const;
     // True once the process has a handler installed for `signo` (read from
