@@ -101,13 +101,11 @@ void take_work_files(RunState& rs) {
   take_work_file(rs, rs.tmp3, rs.tmp3_buf, rs.tmp3_fp);
 }
 
-// While the run waited for its working files another run may have
-// replaced, created or removed the library: the run works on the library
-// as that run left it.
+// The library is opened again once the run holds its working files: while
+// it waited another run may have replaced, created or removed the library,
+// and this run works on what that run left.
 void reopen_library(RunState& rs) {
   std::string found = rs.lib_dir + rs.lib_name;
-  if (rs.lib_fp != nullptr && host::is_file_at(rs.lib_fp, found)) return;
-  close_stream(rs.lib_fp);
   rs.lib_fp = host::open_read(found, &rs.lib_buf);
   bool was_created = rs.create;
   rs.create = rs.lib_fp == nullptr;
@@ -148,6 +146,9 @@ void open_files(RunState& rs) {
   open_library(rs);
   char c = rs.cmd_code;
   if (is_cmd(c, 'a') || is_cmd(c, 'r') || is_cmd(c, 'd')) {
+    // A run that waits keeps no library open: on some hosts a file that is
+    // open cannot be replaced, and the run it waits for replaces it.
+    close_stream(rs.lib_fp);
     take_work_files(rs);
     reopen_library(rs);
   } else if (is_cmd(c, 'l')) {

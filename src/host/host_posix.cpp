@@ -67,6 +67,10 @@ constexpr int kTakeAttempts = 100;
 
 }  // namespace
 
+std::FILE* open_read(const std::string& name, std::vector<char>* buffer) {
+  return buffered(std::fopen(fs_name(name).c_str(), "rb"), buffer);
+}
+
 Take take_work_file(const std::string& name, std::vector<char>* buffer, std::FILE*& fp) {
   std::string path = fs_name(name);
   for (int attempt = 0; attempt < kTakeAttempts; ++attempt) {

@@ -1,10 +1,15 @@
 // The Windows side of the host layer.
+//
+// Working files are locked with a byte-range lock far beyond their end, where
+// no read or write ever goes; files are opened sharing reading, writing and
+// deletion, so that the lock alone decides who holds a file, and a library
+// that a run reads can still be replaced by another run.
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 
@@ -13,6 +18,17 @@
 namespace host {
 
 namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Stale files and links are removed before the file is taken; a name that
+// keeps changing under the run gives up after this many attempts.
+constexpr int kTakeAttempts = 100;
+// A file being removed by its holder is refused for a moment only; a name
+// refused for longer is one the run may not use.
+constexpr int kDeniedAttempts = 200;
+// How long the new library waits for readers that keep it from taking the
+// library's name.
+constexpr int kPatienceMs = 10000;
 
 std::wstring wide(const std::string& s) {
   int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
@@ -25,19 +41,148 @@ bool move_file(const std::wstring& from, const std::wstring& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+HANDLE handle_of(std::FILE* fp) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp))); }
+
+// A stream over a handle; the handle is closed when that fails.
+std::FILE* stream_of(HANDLE h, int flags, const char* mode) {
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* fp = _fdopen(fd, mode);
+  if (fp == nullptr) _close(fd);
+  return fp;
+}
+
+bool identify(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) { return GetFileInformationByHandle(h, &info) != 0; }
+
+bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Whether `h` is open on the file that `name` stands for now.
+bool is_at(HANDLE h, const std::wstring& name) {
+  HANDLE named = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  bool same = identify(h, a) && identify(named, b) && same_file(a, b);
+  CloseHandle(named);
+  return same;
+}
+
+// The lock of a working file: one byte far past anything ever written.
+bool lock(HANDLE h) {
+  OVERLAPPED at{};
+  at.Offset = 0xFFFFFFF0;
+  at.OffsetHigh = 0x7FFFFFFF;
+  return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+// Renames the file open as `h` to `to`, replacing a file of that name.
+bool rename_open_file(HANDLE h, const std::wstring& to) {
+  wchar_t full[MAX_PATH];
+  DWORD n = GetFullPathNameW(to.c_str(), MAX_PATH, full, nullptr);
+  if (n == 0 || n >= MAX_PATH) return false;
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + n * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = n * sizeof(wchar_t);
+  std::copy(full, full + n, info->FileName);
+  return SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
+}
+
+// A file that another program reads without letting it be replaced holds
+// the replacement up: the run tries again for a while instead of failing.
+bool rename_open_file_patiently(HANDLE h, const std::wstring& to) {
+  for (int pause = 1, waited = 0; waited < kPatienceMs; waited += pause, pause = std::min(2 * pause, 100)) {
+    if (rename_open_file(h, to)) return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+    Sleep(static_cast<DWORD>(pause));
+  }
+  return false;
+}
+
+// A name that is a directory or a read-only file is no working file.
+bool unusable(const std::wstring& name) {
+  DWORD attributes = GetFileAttributesW(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
+}
+
 }  // namespace
 
-std::FILE* create_work_file(const std::string& name, std::vector<char>* buffer) {
-  std::wstring w = wide(name);
-  DeleteFileW(w.c_str());
-  int fd = -1;
-  if (_wsopen_s(&fd, w.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYNO,
-                _S_IREAD | _S_IWRITE) != 0)
-    return nullptr;
-  std::FILE* fp = _fdopen(fd, "w+b");
-  if (fp == nullptr) _close(fd);
-  return buffered(fp, buffer);
+std::FILE* open_read(const std::string& name, std::vector<char>* buffer) {
+  HANDLE h = CreateFileW(wide(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  return buffered(stream_of(h, _O_RDONLY, "rb"), buffer);
 }
+
+Take take_work_file(const std::string& name, std::vector<char>* buffer, std::FILE*& fp) {
+  std::wstring w = wide(name);
+  int denied = 0;
+  for (int attempt = 0; attempt < kTakeAttempts; ++attempt) {
+    HANDLE h = CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      // A file that its holder is removing cannot be opened for a moment.
+      if (GetLastError() != ERROR_ACCESS_DENIED || unusable(w) || ++denied > kDeniedAttempts) return Take::kFailed;
+      Sleep(5);
+      continue;
+    }
+    if (!lock(h)) {
+      bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
+      CloseHandle(h);
+      return busy ? Take::kBusy : Take::kFailed;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!identify(h, info)) {
+      CloseHandle(h);
+      return Take::kFailed;
+    }
+    // The holder this run waited for may have removed or replaced the file;
+    // a link, or a file with other names, is removed and never written through.
+    bool current = is_at(h, w);
+    bool foreign = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks != 1;
+    if (current && !foreign) {
+      LARGE_INTEGER zero{};
+      if (!SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
+        CloseHandle(h);
+        return Take::kFailed;
+      }
+      fp = stream_of(h, _O_RDWR, "w+b");
+      if (fp == nullptr) return Take::kFailed;
+      buffered(fp, buffer);
+      return Take::kTaken;
+    }
+    CloseHandle(h);
+    if (current && !DeleteFileW(w.c_str())) return Take::kFailed;
+  }
+  return Take::kFailed;
+}
+
+bool drop_work_file(const std::string& name, std::FILE*& fp, bool remove) {
+  if (fp == nullptr) return true;
+  if (remove && is_file_at(fp, name)) {
+    // Removed through the handle: the name goes when the file is closed.
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(handle_of(fp), FileDispositionInfo, &disposition, sizeof disposition))
+      return false;
+  }
+  bool closed = std::fclose(fp) == 0;
+  fp = nullptr;
+  return closed;
+}
+
+void pause_ms(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+
+bool is_file_at(std::FILE* fp, const std::string& name) { return is_at(handle_of(fp), wide(name)); }
+
+std::string resolve_links(const std::string& name) { return name; }
 
 bool exists(const std::string& name) {
   return GetFileAttributesW(wide(name).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -59,42 +204,53 @@ bool file_time(const std::string& name, std::time_t& mtime) {
   return true;
 }
 
+bool stream_size(std::FILE* fp, int64_t& size) {
+  struct _stat64 st;
+  if (_fstat64(_fileno(fp), &st) != 0) return false;
+  size = static_cast<int64_t>(st.st_size);
+  return true;
+}
+
+bool stream_time(std::FILE* fp, std::time_t& mtime) {
+  struct _stat64 st;
+  if (_fstat64(_fileno(fp), &st) != 0) return false;
+  mtime = static_cast<std::time_t>(st.st_mtime);
+  return true;
+}
+
 void local_time(std::time_t t, std::tm& out) { localtime_s(&out, &t); }
 
 bool seek(std::FILE* fp, int64_t offset, int whence) { return _fseeki64(fp, offset, whence) == 0; }
 
 int64_t tell(std::FILE* fp) { return _ftelli64(fp); }
 
-bool sync_close(std::FILE*& fp) {
-  bool ok = std::fflush(fp) == 0;
-  ok = _commit(_fileno(fp)) == 0 && ok;
-  ok = std::fclose(fp) == 0 && ok;
-  fp = nullptr;
-  return ok;
-}
+bool sync_stream(std::FILE* fp) { return std::fflush(fp) == 0 && _commit(_fileno(fp)) == 0; }
 
-bool install_library(const std::string& fresh, const std::string& final, const std::string& backup) {
-  std::wstring fresh_w = wide(fresh), final_w = wide(final), backup_w = wide(backup);
+bool install_library(std::FILE* fresh_fp, const std::string&, const std::string& final, const std::string& backup) {
+  std::wstring final_w = wide(final), backup_w = wide(backup);
+  bool moved = false;
   // A library named like its backup has no backup to make, and must not be
   // removed as the old backup before the new one takes its name.
-  if (_wcsicmp(final_w.c_str(), backup_w.c_str()) == 0) return move_file(fresh_w, final_w);
-  DeleteFileW(backup_w.c_str());
-  if (!exists(final)) return move_file(fresh_w, final_w);
-  if (ReplaceFileW(final_w.c_str(), fresh_w.c_str(), backup_w.c_str(),
-                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
-    return true;
-  DWORD error = GetLastError();
-  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-    // The old library went to the backup name but the new one did not follow.
-    move_file(backup_w, final_w);
-    return false;
+  if (_wcsicmp(final_w.c_str(), backup_w.c_str()) != 0) {
+    DeleteFileW(backup_w.c_str());
+    // A hard link makes the backup while the library keeps its name; only
+    // where links are not to be had is the library moved aside.
+    if (exists(final) && !CreateHardLinkW(backup_w.c_str(), final_w.c_str(), nullptr)) {
+      if (!move_file(final_w, backup_w)) return false;
+      moved = true;
+    }
   }
-  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) return false;
-  // Volumes without ReplaceFileW: plain renames, the old library restored on failure.
-  if (!move_file(final_w, backup_w)) return false;
-  if (move_file(fresh_w, final_w)) return true;
-  move_file(backup_w, final_w);
+  // The new library is renamed through the handle that holds it, so that
+  // no other run can take it over on the way.
+  if (rename_open_file_patiently(handle_of(fresh_fp), final_w)) return true;
+  if (moved) move_file(backup_w, final_w);
   return false;
+}
+
+bool retire_library(const std::string& final, const std::string& backup) {
+  std::wstring final_w = wide(final), backup_w = wide(backup);
+  if (_wcsicmp(final_w.c_str(), backup_w.c_str()) == 0) return DeleteFileW(final_w.c_str()) != 0;
+  return move_file(final_w, backup_w);
 }
 
 void install_break_handler(void (*handler)(int)) { std::signal(SIGINT, handler); }

@@ -28,9 +28,6 @@ std::optional<std::string> env(const char* var) {
   return std::string(value);
 }
 
-std::FILE* open_read(const std::string& name, std::vector<char>* buffer) {
-  return open_mode(name, "rb", buffer);
-}
 std::FILE* open_text_read(const std::string& name) { return open_mode(name, "r"); }
 std::FILE* open_text_write(const std::string& name) { return open_mode(name, "w"); }
 std::FILE* open_write(const std::string& name) { return open_mode(name, "wb"); }
