@@ -320,7 +320,10 @@ TEST_F(HarnessTest, InterruptArrivesWhileTheFifoIsBeingRead) {
 }
 
 TEST_F(HarnessTest, SpawnWaitAndHandlerDetection) {
-    const pid_t pid = spawn({"-c", "trap 'exit 4' INT; while :; do sleep 0.01; done"});
+    // The shell catches the interrupt before its trap is set; its output
+    // tells when the trap is there.
+    const pid_t pid = spawn({"-c", "trap 'exit 4' INT; echo ready; while :; do sleep 0.01; done"});
+    ASSERT_TRUE(wait_for_output(pid, "ready\n"));
     ASSERT_TRUE(wait_until_catching(pid));
     interrupt(pid);
     EXPECT_EQ(wait(pid).status, 4);
