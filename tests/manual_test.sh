@@ -29,11 +29,12 @@ for section in NAME SYNOPSIS DESCRIPTION ENVIRONMENT FILES "EXIT STATUS" EXAMPLE
   grep -qx "$section" <<<"$text" || fail "man -l shows no section $section"
 done
 
-# The text that the page gives under exit status $1.
+# The text that the page gives under exit status $1, with the blanks that
+# justify its lines squeezed.
 under_status() {
   awk -v s="$1" '/^[A-Z]/ { in_exit = ($0 == "EXIT STATUS") }
                  in_exit && /^       [0-9]  / { cur = $1 }
-                 in_exit && cur == s' <<<"$text"
+                 in_exit && cur == s' <<<"$text" | tr -s ' '
 }
 
 work=$(mktemp -d)
