@@ -20,7 +20,7 @@ if ! command -v clang++ >/dev/null || ! compgen -G "/usr/lib/llvm-*/lib/clang/*/
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-dev
 fi
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -DVORNA_FUZZ=ON -DVORNA_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CC=clang CXX=clang++ cmake -S . -B "$build" -DVORNA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 
 findings=$(realpath -m "$build/fuzz/findings")

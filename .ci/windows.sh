@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Windows leg: cross-builds vorna.exe with MinGW-w64 and runs the
+# The Windows leg: cross-builds vorna.exe with MinGW-w64, builds and checks
+# its package (a .zip of vorna.exe and the manual as HTML), and runs the
 # end-to-end tests of the host test binary against it under Wine.
 #
 #   VORNA_WIN_BUILD   build directory of vorna.exe   (default build-win)
@@ -21,6 +22,8 @@ command -v x86_64-w64-mingw32-g++ >/dev/null || missing+=(g++-mingw-w64-x86-64)
 command -v cmake >/dev/null || missing+=(cmake)
 command -v g++ >/dev/null || missing+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+command -v mandoc >/dev/null || missing+=(mandoc)    # the manual of the package, as HTML
+command -v unzip >/dev/null || missing+=(unzip)
 if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
@@ -28,11 +31,11 @@ fi
 
 echo "== vorna.exe (MinGW-w64)"
 [ -f "$win_build/CMakeCache.txt" ] ||
-  cmake -S . -B "$win_build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DVORNA_TESTS=OFF
+  cmake -S . -B "$win_build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 cmake --build "$win_build" --target vorna -j2
 
 echo "== host tests"
-[ -f "$host_build/CMakeCache.txt" ] || cmake -S . -B "$host_build"
+cmake -S . -B "$host_build" -DVORNA_TESTS=ON >/dev/null
 cmake --build "$host_build" --target vorna vorna_tests -j2
 
 echo "== Wine prefix"
@@ -48,6 +51,21 @@ trap '"$wineserver" -k || true' EXIT
 # Wine hands a program the TMP of its registry only; the harness passes the
 # TMP of each test in VORNA_WINE_TMP (empty for none).
 "$wine" reg add 'HKCU\Environment' /v TMP /t REG_EXPAND_SZ /d '%VORNA_WINE_TMP%' /f >/dev/null
+
+echo "== the Windows package"
+log=$(cd "$win_build" && rm -rf packages && cpack 2>&1) || { echo "$log"; exit 1; }
+zip=$(echo "$win_build"/packages/vorna-*-win64.zip)
+top=$(basename "$zip" .zip)
+contents=$(unzip -Z1 "$zip" | grep -v '/$' | sort | paste -sd' ' -)
+[ "$contents" = "$top/vorna.exe $top/vorna.html" ] || { echo "FAILED: $zip holds $contents"; exit 1; }
+rm -rf "$win_build/package-check" && unzip -q "$zip" -d "$win_build/package-check"
+grep -q 'Invarid module or library' "$win_build/package-check/$top/vorna.html" ||
+  { echo "FAILED: vorna.html holds no list of messages"; exit 1; }
+usage_status=0
+usage=$("$wine" "$win_build/package-check/$top/vorna.exe" 2>&1) || usage_status=$?
+[ "$usage_status" = 2 ] && grep -q '^Usage: A>VORNA' <<<"$usage" ||
+  { echo "FAILED: the packaged vorna.exe ended with $usage_status: $usage"; exit 1; }
+echo "$(basename "$zip"): $contents; vorna.exe runs"
 
 echo "== end-to-end tests against vorna.exe under Wine"
 # Wine's C run-time would read a Unix TZ (Europe/Berlin) as a Windows one and

@@ -4,14 +4,14 @@
 #   bench/run.sh [BUILD_DIR]        (default: build)
 #
 # Builds vorna, the workload writer and the timing wrapper in BUILD_DIR (a
-# Release build is configured there when none exists), writes the workload
-# (1000 modules of about 20 KB each, made by our own module writer) and times
-# every operation for the three programs in one run, interleaved, RUNS times
-# (default 5), at 250, 500 and 1000 modules. Every timed run starts from a
-# fresh copy of its input, made and synced to disk outside the timing. It
-# prints the medians, the ratio vorna/llvm-ar and the peak resident set size
-# as Markdown tables: the operations at 1000 modules, then the time per
-# module at each size.
+# Release build is configured there when none exists; the option VORNA_BENCH,
+# which adds the last two, is turned on), writes the workload (1000 modules of
+# about 20 KB each, made by our own module writer) and times every operation
+# for the three programs in one run, interleaved, RUNS times (default 5), at
+# 250, 500 and 1000 modules. Every timed run starts from a fresh copy of its
+# input, made and synced to disk outside the timing. It prints the medians,
+# the ratio vorna/llvm-ar and the peak resident set size as Markdown tables:
+# the operations at 1000 modules, then the time per module at each size.
 #
 # Environment: RUNS (runs per measurement), WORK (scratch directory, default
 # BUILD_DIR/bench-work; its contents are replaced).
@@ -36,7 +36,11 @@ if ((${#missing[@]})); then
   $sudo apt-get install -y "${missing[@]}"
 fi
 
-[[ -f $build/CMakeCache.txt ]] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The benchmark tools are built only with VORNA_BENCH, which is turned on here
+# (also in an existing build directory, whose build type is kept).
+config=(-DVORNA_BENCH=ON)
+[[ -f $build/CMakeCache.txt ]] || config+=(-DCMAKE_BUILD_TYPE=Release)
+cmake -S "$root" -B "$build" "${config[@]}" >/dev/null
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 [[ $build_type == Release ]] || echo "warning: $build is a '$build_type' build, not Release" >&2
 log=$(cmake --build "$build" --target vorna make_workload bench_timeit -j2 2>&1) || { echo "$log" >&2; exit 1; }

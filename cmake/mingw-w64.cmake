@@ -1,5 +1,5 @@
 # Cross build of vorna.exe for 64-bit Windows with MinGW-w64:
-#   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DVORNA_TESTS=OFF
+#   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 # The program is linked statically (C and C++ run-time included), so that
 # vorna.exe runs on a bare Windows machine without MinGW's DLLs.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,13 +1,32 @@
-// Writes the example relocatable modules that the README's demo puts into a
-// library: a small start-up module, a string package and a maths package
-// that reference each other's symbols.
+// Writes the example relocatable modules.
+//
+//   make_example_modules [DIR]            the three modules of the README's demo:
+//                                         a small start-up module, a string package
+//                                         and a maths package that reference each
+//                                         other's symbols
+//   make_example_modules SOURCE MODULE    one module from a source of the make
+//                                         example (examples/make), standing in for
+//                                         the assembler of the toolchain
+//
+// A source holds one statement a line; ';' starts a comment:
+//   title  TEXT...         the module's title (F1)
+//   public NAME...         public symbols (F4, block 1), at 0x100, 0x110, ...
+//   extern NAME...         external names (F6)
+//   code   HEX...          contents bytes (F8, block 1)
 #include <cstdio>
+#include <exception>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "support/qob_writer.h"
 
-int main(int argc, char** argv) {
-  std::filesystem::path dir = argc > 1 ? argv[1] : ".";
+namespace {
+
+void write_demo_modules(const std::filesystem::path& dir) {
   std::filesystem::create_directories(dir);
   using qob::Module;
   qob::write_file(dir / "START.QOB", Module()
@@ -35,5 +54,61 @@ int main(int argc, char** argv) {
                                         .end()
                                         .bytes());
   std::printf("wrote START.QOB STRING.QOB MATH.QOB in %s\n", dir.string().c_str());
+}
+
+// Translates one source into a module; a faulty line throws, naming the line.
+qob::ByteVec assemble(const std::filesystem::path& source) {
+  std::ifstream in(source);
+  if (!in) throw std::runtime_error("cannot open " + source.string());
+  std::string title;
+  std::vector<qob::TriSym> publics;
+  std::vector<std::string> externs;
+  qob::ByteVec code;
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    std::istringstream words(line.substr(0, line.find(';')));
+    std::string keyword, word;
+    if (!(words >> keyword)) continue;
+    while (words >> word) {
+      if (keyword == "title") {
+        title += (title.empty() ? "" : " ") + word;
+      } else if (keyword == "public") {
+        publics.push_back({static_cast<std::uint32_t>(0x100 + 0x10 * publics.size()), word});
+      } else if (keyword == "extern") {
+        externs.push_back(word);
+      } else if (keyword == "code" && word.size() == 2 &&
+                 word.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+        code.push_back(static_cast<unsigned char>(std::stoul(word, nullptr, 16)));
+      } else {
+        throw std::runtime_error(source.string() + ":" + std::to_string(number) + ": cannot read '" +
+                                 keyword + " " + word + "'");
+      }
+    }
+  }
+  qob::Module module;
+  module.f0();
+  if (!title.empty()) module.f1(title);
+  if (!publics.empty()) module.f4(1, publics);
+  if (!externs.empty()) module.f6(externs);
+  if (!code.empty()) module.f8(1, {code});
+  return module.end().bytes();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    if (argc == 3) {
+      qob::write_file(argv[2], assemble(argv[1]));
+    } else if (argc <= 2) {
+      write_demo_modules(argc == 2 ? argv[1] : ".");
+    } else {
+      std::fprintf(stderr, "usage: %s [DIR] | %s SOURCE MODULE\n", argv[0], argv[0]);
+      return 2;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
+    return 1;
+  }
   return 0;
 }

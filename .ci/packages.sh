@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Install and packages: installs the build into a scratch prefix, builds the
+# Linux packages (.deb and .tar.gz) with CPack, unpacks the .deb into a
+# scratch root and runs the installed program on the shipped example, and
+# reads the installed manual page with man.
+#
+#   .ci/packages.sh [BUILD_DIR]      (default build, configured and built)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build}")
+scratch=$build/package-check
+rm -rf "$scratch" "$build/packages"
+mkdir -p "$scratch"
+fail() { echo "FAILED: $*"; exit 1; }
+
+# The files a tree holds, relative to it, sorted.
+files_of() { (cd "$1" && find . -type f | sed 's|^\./||' | sort | paste -sd' ' -); }
+
+echo "== cmake --install"
+cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+[[ $(files_of "$scratch/prefix") == "bin/vorna share/man/man1/vorna.1" ]] ||
+  fail "the install holds: $(files_of "$scratch/prefix")"
+
+echo "== packages"
+log=$(cd "$build" && cpack 2>&1) || { echo "$log"; fail "cpack"; }
+deb=$(echo "$build"/packages/vorna_*_amd64.deb)
+tgz=$(echo "$build"/packages/vorna-*-Linux.tar.gz)
+[[ -f $deb && -f $tgz ]] || fail "missing packages: $(ls "$build/packages")"
+dpkg-deb --field "$deb" Package Version Depends
+dpkg -x "$deb" "$scratch/root"
+[[ $(files_of "$scratch/root") == "usr/bin/vorna usr/share/man/man1/vorna.1" ]] ||
+  fail "the .deb holds: $(files_of "$scratch/root")"
+mkdir "$scratch/tgz"
+tar -xzf "$tgz" -C "$scratch/tgz"
+top=$(basename "$tgz" .tar.gz)
+[[ $(files_of "$scratch/tgz") == "$top/bin/vorna $top/share/man/man1/vorna.1" ]] ||
+  fail "the .tar.gz holds: $(files_of "$scratch/tgz")"
+cmp "$scratch/root/usr/bin/vorna" "$scratch/tgz/$top/bin/vorna"
+
+echo "== the installed program on the shipped example"
+out=$(VORNA_EXE="$scratch/root/usr/bin/vorna" examples/demo.sh "$build" 2>&1)
+[[ $(grep -c '^MODULE COUNT         000003$' <<<"$out") == 2 ]] || fail "the demo with the installed program: $out"
+grep -q 'STRCPY\.\.*  *STRING\.QOB' "$build/demo/DEMO.LST" || fail "DEMO.LST lists no STRCPY of STRING.QOB"
+echo "demo: 3 modules appended and listed by $scratch/root/usr/bin/vorna"
+
+echo "== man vorna from the installed tree"
+MANPATH="$scratch/root/usr/share/man" MANWIDTH=80 man vorna 2>&1 | grep -q "keep libraries of relocatable object modules" ||
+  fail "man vorna does not show the installed page"
+echo "packages: $(cd "$build/packages" && ls vorna* | paste -sd' ' -)"

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Checks the manual page doc/vorna.1: the man-page linter reports nothing, man
+# renders it with all its sections, and every failure the program is made to
+# report here ends with the exit status under which the page lists its message.
+#
+#   tests/manual_test.sh VORNA MAKE_EXAMPLE_MODULES
+#
+# Exits 77 (skipped) when no linter (mandoc or groff) or no man is installed.
+set -euo pipefail
+page=$(cd "$(dirname "$0")/.." && pwd)/doc/vorna.1
+vorna=$(realpath "$1")
+writer=$(realpath "$2")
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+if command -v mandoc >/dev/null; then
+  lint=$(mandoc -T lint "$page" 2>&1) || true
+elif command -v groff >/dev/null; then
+  lint=$(groff -man -ww -z "$page" 2>&1) || true
+else
+  echo "skipped: neither mandoc nor groff is installed"; exit 77
+fi
+[[ -z $lint ]] || fail "the linter reports:"$'\n'"$lint"
+command -v man >/dev/null || { echo "skipped: man is not installed"; exit 77; }
+
+# Rendered wide, so that no message is broken over two lines; overstrikes removed.
+text=$(MANWIDTH=200 man -l "$page" 2>&1 | sed 's/.\x08//g')
+for section in NAME SYNOPSIS DESCRIPTION ENVIRONMENT FILES "EXIT STATUS" EXAMPLES NOTES; do
+  grep -qx "$section" <<<"$text" || fail "man -l shows no section $section"
+done
+
+# The text that the page gives under exit status $1, with the blanks that
+# justify its lines squeezed.
+under_status() {
+  awk -v s="$1" '/^[A-Z]/ { in_exit = ($0 == "EXIT STATUS") }
+                 in_exit && /^       [0-9]  / { cur = $1 }
+                 in_exit && cur == s' <<<"$text" | tr -s ' '
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+"$writer" . >/dev/null
+"$vorna" -a -o DEMO -f START STRING MATH >/dev/null 2>&1
+printf 'no module' >BAD.QOB
+LC_ALL=C sed 's/VRN100/VRN999/' DEMO.LIB >OTHER.LIB
+
+# expect STATUS TEXT ARGUMENT...: vorna ARGUMENT... ends with STATUS and prints
+# TEXT (on standard output or error), and the page lists TEXT under STATUS.
+expect() {
+  local want=$1 message=$2 out status=0
+  shift 2
+  out=$("$vorna" "$@" 2>&1) || status=$?
+  [[ $status == "$want" ]] || fail "vorna $* ended with $status, not $want"
+  grep -qF -- "$message" <<<"$out" || fail "vorna $* did not print '$message'"
+  [[ $want != 2 ]] || message="usage text"  # the page does not repeat the usage text
+  grep -qF -- "$message" <<<"$(under_status "$want")" || fail "the page lists no '$message' under exit status $want"
+}
+expect 1 "module is not in the library" -d -o DEMO -f NOPE
+expect 1 "is multiple defined in" -a -o DEMO -f MATH
+expect 1 "Invarid module or library" -a -o DEMO -f BAD
+expect 1 "command file not found" -l -o DEMO @missing.cmd
+expect 1 "CPU number error" -l -o OTHER
+expect 3 "Can't open" -x -o MISSING
+expect 2 "Usage: A>VORNA -[ardxluv]o" -q -o DEMO
+
+((failures == 0)) || exit 1
+echo "manual page: linted, rendered, 7 messages under their exit statuses"
