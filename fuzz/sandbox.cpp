@@ -74,7 +74,7 @@ bool is_work_file(const std::string& name) {
 struct Outcome {
   int status;
   bool trace;
-  char cmd_code;
+  Command command;  // as the letter typed selects it, also when the command line was refused
   std::string library;  // the library's name, with its extension
   std::string backup;
   std::string listing;
@@ -86,7 +86,7 @@ void check(const Outcome& run, const Files& before) {
   require(!file_open_in(Place::place().dir), "a file was left open");
   const Files after = snapshot();
   const auto old_library = before.find(run.library);
-  if ((is_cmd(run.cmd_code, 'l') || is_cmd(run.cmd_code, 'x')) && old_library != before.end()) {
+  if ((run.command == Command::kList || run.command == Command::kExtract) && old_library != before.end()) {
     const auto library = after.find(run.library);
     require(library != after.end() && library->second == old_library->second, "list or extract changed the library");
   }
@@ -95,10 +95,10 @@ void check(const Outcome& run, const Files& before) {
     const auto old = before.find(name);
     require(!is_work_file(name) || (old != before.end() && old->second == bytes), "a working file was left");
   }
-  const bool rewrites = is_cmd(run.cmd_code, 'a') || is_cmd(run.cmd_code, 'r') || is_cmd(run.cmd_code, 'd');
+  const bool rewrites = rewrites_library(run.command);
   if (run.status != 0) {
     if (rewrites) require(after == before, "a failed run changed a file");
-    if (is_cmd(run.cmd_code, 'l')) {
+    if (writes_listing(run.command)) {
       const auto listing = after.find(run.listing);
       const auto old = before.find(run.listing);
       require(listing == after.end() || (old != before.end() && listing->second == old->second),
@@ -161,7 +161,7 @@ int run(const std::vector<std::string>& args) {
     RunState rs(place.out, place.err);
     outcome.status = run_vorna(rs, static_cast<int>(words.size()), argv.data());
     outcome.trace = rs.trace;
-    outcome.cmd_code = rs.cmd_code;
+    outcome.command = command_of(rs.cmd_code);
     outcome.library = rs.lib_name;
     outcome.backup = rs.path + rs.name + ".BAK";
     outcome.listing = rs.list_name;

@@ -12,6 +12,7 @@
 #include "driver/errors.h"
 #include "driver/run_state.h"
 #include "driver_e2e.h"
+#include "format/error.h"
 
 namespace {
 
@@ -25,16 +26,14 @@ struct Report {
     std::string err;
 };
 
-Report report(int code, std::optional<std::string> name) {
+Report report(const RunAbort& abort) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     Report result;
     {
         RunState rs(out, err);
         rs.cur_file = "CUR.LIB";
-        rs.rotbl_rec.mod_name = "NEW.QOB";
-        rs.redef_module = "OLD.X.QOB";
-        result.status = report_error(rs, RunAbort{code, std::move(name)});
+        result.status = report_error(rs, abort);
     }
     for (auto [fp, text] : {std::pair{out, &result.out}, std::pair{err, &result.err}}) {
         std::rewind(fp);
@@ -79,15 +78,38 @@ TEST(ReportError, EveryCodePrintsItsMessageAndRingsTheBell) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
-        const Report r = report(c.code, c.name);
+        const Report r = report(RunAbort{c.code, c.name, "NEW.QOB", "OLD.X.QOB"});
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, "\a");
     }
 }
 
+// A fault of a format reader or writer ends the run as the fault it is.
+TEST(ReportError, FormatFaults) {
+    using Kind = FormatError::Kind;
+    const struct {
+        Kind kind;
+        const char* name;
+        int status;
+        const char* out;
+    } cases[] = {
+        {Kind::kMalformed, "R0004", 1, "\nInvarid module or library R0004\n"},
+        {Kind::kReadFailed, "A.QOB", 3, "\nInput file read error <A.QOB>\n"},
+        {Kind::kWriteFailed, "", 3, "\nOut of disk space \n"},
+        {Kind::kSeekFailed, "L.LIB", 3, "\nFile seek error L.LIB\n"},
+        {Kind::kInterrupted, "L.LIB", 3, "\n--Break-- !\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.out);
+        const Report r = report(abort_of(FormatError{c.kind, c.name}));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+    }
+}
+
 TEST(ReportError, UsageGoesToStandardError) {
-    const Report r = report(kUsage, std::nullopt);
+    const Report r = report(RunAbort{kUsage, std::nullopt, {}, {}});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, drv::kUsage + "\a");

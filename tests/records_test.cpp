@@ -4,7 +4,9 @@
 // cut-off module with "Invarid module or library".
 
 #include <cstdio>
+#include <csignal>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -13,9 +15,10 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/errors.h"
-#include "driver/run_state.h"
+#include "format/error.h"
+#include "format/module.h"
 #include "format/stdfnc.h"
+#include "format/trace.h"
 #include "support/harness.h"
 #include "support/qob_writer.h"
 
@@ -24,6 +27,7 @@ namespace {
 using qob::ByteVec;
 using qob::F7Entry;
 using qob::Module;
+using Kind = FormatError::Kind;
 
 ByteVec cat(ByteVec a, const ByteVec& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -43,35 +47,59 @@ ByteVec contents(std::FILE* fp) {
     return data;
 }
 
-// The RunAbort that `step` ends with; fails the test when it returns normally.
-RunAbort abort_of(const std::function<void()>& step) {
+// The fault that `step` ends with; fails the test when it returns normally.
+FormatError fault_of(const std::function<void()>& step) {
     try {
         step();
-    } catch (const RunAbort& abort) {
-        return abort;
+    } catch (const FormatError& fault) {
+        return fault;
     }
-    ADD_FAILURE() << "the step did not end the run";
-    return RunAbort{-1, std::nullopt};
+    ADD_FAILURE() << "the step did not fail";
+    return FormatError{Kind::kInterrupted, "none"};
 }
 
-void expect_invalid(const RunAbort& abort, const std::string& name) {
-    EXPECT_EQ(abort.code, kInvalid);
-    EXPECT_EQ(abort.name, std::optional<std::string>(name));
+void expect_invalid(const FormatError& fault, const std::string& name) {
+    EXPECT_EQ(fault.kind, Kind::kMalformed);
+    EXPECT_EQ(fault.name, name);
 }
 
-// A run state on scratch console streams, and scratch record streams.
+// What a reader tells its trace, one event per line.
+class EventTrace : public FormatTrace {
+public:
+    void record(int tag) override { add("record " + hex_of(tag)); }
+    void symbol_read(SymKind kind, int count) override {
+        add("symbol " + std::to_string(static_cast<int>(kind)) + " " + std::to_string(count));
+    }
+    void first_record(int tag, int32_t offset) override { add("first " + hex_of(tag) + " " + std::to_string(offset)); }
+    void bad_first_item(int byte) override { add("bad " + hex_of(byte)); }
+    std::string events;
+
+private:
+    static std::string hex_of(int v) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%X", v);
+        return text;
+    }
+    void add(const std::string& line) { events += line + "\n"; }
+};
+
+// Scratch streams, and input files over them.
 class Records : public ::testing::Test {
 protected:
     ~Records() override {
         for (std::FILE* fp : streams_) std::fclose(fp);
     }
 
-    // A stream holding `bytes`, positioned at its start.
-    std::FILE* input(const ByteVec& bytes) {
+    // An input file holding `bytes`, read from its start.
+    InputFile& input(const ByteVec& bytes, const char* name = "IN.QOB",
+                     const volatile std::sig_atomic_t* interrupt = nullptr) {
         std::FILE* fp = scratch();
         if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), fp);
         std::rewind(fp);
-        return fp;
+        std::setvbuf(fp, nullptr, _IONBF, 0);
+        inputs_.push_back(std::make_unique<InputFile>());
+        inputs_.back()->attach(fp, name, interrupt);
+        return *inputs_.back();
     }
 
     std::FILE* scratch() {
@@ -88,32 +116,26 @@ protected:
         return fp;
     }
 
-    std::string console() {
-        ByteVec data = contents(out_);
-        return std::string(data.begin(), data.end());
-    }
-
     // Copies one module from `in_bytes` with copy_romod; returns what it wrote.
-    ByteVec copy_module(const ByteVec& in_bytes, std::FILE** in_stream = nullptr) {
-        std::FILE* in = input(in_bytes);
-        std::FILE* out = scratch();
-        RecOut writer(rs, out);
-        copy_romod(rs, in, writer);
-        if (in_stream != nullptr) *in_stream = in;
-        EXPECT_EQ(writer.count(), static_cast<int64_t>(contents(out).size()));
-        return contents(out);
+    ByteVec copy_module(const ByteVec& in_bytes, InputFile** in_file = nullptr, FormatTrace* trace = nullptr) {
+        InputFile& in = input(in_bytes);
+        std::FILE* fp = scratch();
+        RecOut out(fp);
+        const int64_t size = copy_romod(in, &out, trace);
+        out.flush();
+        if (in_file != nullptr) *in_file = &in;
+        EXPECT_EQ(size, static_cast<int64_t>(contents(fp).size()));
+        return contents(fp);
     }
 
     std::vector<std::FILE*> streams_;
-    std::FILE* out_ = scratch();
-    std::FILE* err_ = scratch();
-    RunState rs{out_, err_};
+    std::vector<std::unique_ptr<InputFile>> inputs_;
 };
 
 // ---- reading fields ----
 
 TEST_F(Records, FieldsAreReadBigEndian) {
-    RecIn in(rs, input({0xAB, 0x12, 0x34, 0xFF, 0xFE, 0x12, 0x34, 0x56, 0xFF, 0xFF, 0xFF,
+    RecIn in(input({0xAB, 0x12, 0x34, 0xFF, 0xFE, 0x12, 0x34, 0x56, 0xFF, 0xFF, 0xFF,
                         0x80, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 'H', 'I', 0, 0}),
              "BAD");
     EXPECT_EQ(in.get_byte(), 0xAB);
@@ -124,14 +146,14 @@ TEST_F(Records, FieldsAreReadBigEndian) {
     EXPECT_EQ(in.get_long(), static_cast<int32_t>(0x80000001u));
     EXPECT_EQ(in.get_long(), -1);
     EXPECT_EQ(in.get_str(), "HI");
-    EXPECT_EQ(rs.str_buf, "HI");
+    EXPECT_EQ(in.file().last_str(), "HI");
     EXPECT_EQ(in.get_str(), "");
     EXPECT_EQ(in.tell(), 23);
     EXPECT_EQ(in.get_tag(), -1);
 }
 
 TEST_F(Records, TagReadAtTheEndIsNoTagAndNoFault) {
-    RecIn in(rs, input({0xF0}), "BAD");
+    RecIn in(input({0xF0}), "BAD");
     EXPECT_EQ(in.get_tag(), 0xF0);
     EXPECT_EQ(in.get_tag(), -1);
     EXPECT_EQ(in.get_tag(), -1);
@@ -156,35 +178,35 @@ TEST_F(Records, FieldCutOffByTheEndIsMalformedInput) {
     };
     for (const CutField& c : cases) {
         SCOPED_TRACE(c.what);
-        RecIn in(rs, input(c.bytes), "READER");
-        expect_invalid(abort_of([&] { c.read(in); }), "READER");
+        RecIn in(input(c.bytes), "READER");
+        expect_invalid(fault_of([&] { c.read(in); }), "READER");
     }
 }
 
 TEST_F(Records, StringsHoldAtMost255Characters) {
     const std::string longest(255, 'S');
-    RecIn ok(rs, input(qob::Bytes().str(longest).u8(0x7F).bytes()), "BAD");
+    RecIn ok(input(qob::Bytes().str(longest).u8(0x7F).bytes()), "BAD");
     EXPECT_EQ(ok.get_str(), longest);
     EXPECT_EQ(ok.get_byte(), 0x7F);
 
-    RecIn too_long(rs, input(qob::Bytes().str(std::string(256, 'S')).bytes()), "LONG.QOB");
-    expect_invalid(abort_of([&] { too_long.get_str(); }), "LONG.QOB");
+    RecIn too_long(input(qob::Bytes().str(std::string(256, 'S')).bytes()), "LONG.QOB");
+    expect_invalid(fault_of([&] { too_long.get_str(); }), "LONG.QOB");
 }
 
-TEST_F(Records, ReadFailureIsAReadErrorOfTheCurrentFile) {
-    rs.cur_file = "CUR.QOB";
-    RecIn in(rs, opened("/dev/null", "wb"), "BAD");
-    const RunAbort abort = abort_of([&] { in.get_tag(); });
-    EXPECT_EQ(abort.code, kReadError);
-    // No name of its own: the reporter shows the current file.
-    EXPECT_FALSE(abort.name.has_value());
+TEST_F(Records, ReadFailureNamesTheFile) {
+    InputFile file;
+    file.attach(opened("/dev/null", "wb"), "CUR.QOB");
+    RecIn in(file, "BAD");
+    const FormatError fault = fault_of([&] { in.get_tag(); });
+    EXPECT_EQ(fault.kind, Kind::kReadFailed);
+    EXPECT_EQ(fault.name, "CUR.QOB");
 }
 
 // ---- writing fields ----
 
 TEST_F(Records, FieldsAreWrittenBigEndian) {
     std::FILE* fp = scratch();
-    RecOut out(rs, fp);
+    RecOut out(fp);
     out.put_byte(0x1AB);
     out.put_word(0x1234);
     out.put_tri(0x123456);
@@ -194,23 +216,37 @@ TEST_F(Records, FieldsAreWrittenBigEndian) {
     out.put_str("AB");
     const ByteVec expected{0xAB, 0x12, 0x34, 0x12, 0x34, 0x56, 0, 0, 0, 1,
                            0xFF, 0xFF, 0xFF, 0xFE, 0, 'A', 'B', 0};
+    EXPECT_EQ(contents(fp), ByteVec{}) << "written before the block is full";
+    out.flush();
     EXPECT_EQ(contents(fp), expected) << hex(contents(fp));
     EXPECT_EQ(out.count(), static_cast<int64_t>(expected.size()));
 }
 
 TEST_F(Records, WriterWithoutStreamOnlyCounts) {
-    RecOut out(rs, nullptr);
+    RecOut out;
     out.put_long(7);
     out.put_str("ABC");
     EXPECT_EQ(out.count(), 8);
 }
 
-TEST_F(Records, WriteFailureIsOutOfDiskSpace) {
+TEST_F(Records, WriteFailureShowsWhenTheBlockIsWritten) {
     std::FILE* read_only = opened("/dev/null", "rb");
-    RecOut bytes(rs, read_only);
-    EXPECT_EQ(abort_of([&] { bytes.put_byte(1); }).code, kDiskFull);
-    RecOut block(rs, read_only);
-    EXPECT_EQ(abort_of([&] { block.put_str("ABC"); }).code, kDiskFull);
+    RecOut small(read_only);
+    small.put_byte(1);
+    EXPECT_EQ(fault_of([&] { small.flush(); }).kind, Kind::kWriteFailed);
+    RecOut large(read_only);
+    const ByteVec block(1 << 17, 0x55);
+    EXPECT_EQ(fault_of([&] { large.put_block(block.data(), block.size()); }).kind, Kind::kWriteFailed);
+}
+
+TEST_F(Records, WriterRefusesWhatPassesItsLimit) {
+    RecOut out;
+    out.limit(10, "BIG.QOB");
+    out.put_block("12345678", 8);
+    out.make_room(2);
+    expect_invalid(fault_of([&] { out.make_room(3); }), "BIG.QOB");
+    out.put_word(0x1234);
+    expect_invalid(fault_of([&] { out.put_byte(0); }), "BIG.QOB");
 }
 
 // ---- runs of bytes ----
@@ -226,10 +262,11 @@ TEST_F(Records, CopyBytesCopiesExactlyTheCount) {
     for (std::size_t n : {std::size_t{8}, std::size_t{200000}}) {
         SCOPED_TRACE(n);
         const ByteVec data = counting(n + 3);
-        RecIn in(rs, input(data), "BAD");
+        RecIn in(input(data), "BAD");
         std::FILE* fp = scratch();
-        RecOut out(rs, fp);
+        RecOut out(fp);
         in.copy_bytes(static_cast<int64_t>(n), out);
+        out.flush();
         EXPECT_EQ(contents(fp), prefix(data, n));
         EXPECT_EQ(in.get_byte(), data[n]);
     }
@@ -239,10 +276,11 @@ TEST_F(Records, CopyBytesPastTheEndStopsWithoutPadding) {
     for (std::size_t want : {std::size_t{8}, std::size_t{100}, std::size_t{70000}}) {
         SCOPED_TRACE(want);
         const ByteVec data = counting(want - 3);
-        RecIn in(rs, input(data), "SHORT");
+        RecIn in(input(data), "SHORT");
         std::FILE* fp = scratch();
-        RecOut out(rs, fp);
-        expect_invalid(abort_of([&] { in.copy_bytes(static_cast<int64_t>(want), out); }), "SHORT");
+        RecOut out(fp);
+        expect_invalid(fault_of([&] { in.copy_bytes(static_cast<int64_t>(want), out); }), "SHORT");
+        out.flush();
         // Whatever was carried before the end came from the input: no 0xFF fill.
         const ByteVec written = contents(fp);
         ASSERT_LE(written.size(), data.size());
@@ -252,22 +290,51 @@ TEST_F(Records, CopyBytesPastTheEndStopsWithoutPadding) {
 
 TEST_F(Records, SkipStepsOverExistingBytesOnly) {
     const ByteVec data = counting(300);
-    RecIn in(rs, input(data), "SKIP");
+    RecIn in(input(data), "SKIP");
     in.skip(5);
     EXPECT_EQ(in.get_byte(), data[5]);
     in.skip(200);
     EXPECT_EQ(in.get_byte(), data[206]);
     in.skip(0);
     EXPECT_EQ(in.tell(), 207);
-    expect_invalid(abort_of([&] { in.skip(-1); }), "SKIP");
-    expect_invalid(abort_of([&] { in.skip(94); }), "SKIP");  // 93 bytes are left
+    expect_invalid(fault_of([&] { in.skip(-1); }), "SKIP");
+    expect_invalid(fault_of([&] { in.skip(94); }), "SKIP");  // 93 bytes are left
 
-    RecIn exact(rs, input(data), "SKIP");
+    RecIn exact(input(data), "SKIP");
     exact.skip(300);
     EXPECT_EQ(exact.get_tag(), -1);
 
-    RecIn small(rs, input({1, 2}), "SKIP");
-    expect_invalid(abort_of([&] { small.skip(3); }), "SKIP");
+    RecIn small(input({1, 2}), "SKIP");
+    expect_invalid(fault_of([&] { small.skip(3); }), "SKIP");
+
+    // A step past the block is a seek, one beyond the end fails all the same.
+    RecIn far(input(counting(200000)), "SKIP");
+    far.skip(150000);
+    EXPECT_EQ(far.get_byte(), counting(200000)[150000]);
+    expect_invalid(fault_of([&] { far.skip(50000); }), "SKIP");
+}
+
+// What a copy sees is every byte read, skipped ones included, from the
+// point it starts; the bytes before it are not copied.
+TEST_F(Records, CopyWhileReading) {
+    const ByteVec data = cat(counting(100), qob::Bytes().str("NAME").bytes());
+    const ByteVec long_run = counting(150000);
+    InputFile& file = input(cat(data, long_run));
+    RecIn in(file, "BAD");
+    in.skip(10);
+    std::FILE* fp = scratch();
+    RecOut out(fp);
+    {
+        TeeScope copy(file, out);
+        in.get_word();
+        in.skip(88);
+        EXPECT_EQ(in.get_str(), "NAME");
+        EXPECT_EQ(in.peek(), long_run[0]);
+        in.skip(static_cast<int64_t>(long_run.size()));
+        copy.end();
+    }
+    out.flush();
+    EXPECT_EQ(contents(fp), cat(ByteVec(data.begin() + 10, data.end()), long_run));
 }
 
 // ---- the module copier ----
@@ -329,21 +396,20 @@ class CopyRomod : public Records, public ::testing::WithParamInterface<RecordCas
 TEST_P(CopyRomod, CopiesOneModuleAndStopsBeforeTheNext) {
     const ByteVec& module = GetParam().module;
     const ByteVec next = Module().f0().end().bytes();
-    rs.cmd_code = 'd';
-    std::FILE* in = nullptr;
+    InputFile* in = nullptr;
     const ByteVec copied = copy_module(cat(module, next), &in);
     EXPECT_EQ(copied, module) << hex(copied);
-    EXPECT_EQ(std::ftell(in), static_cast<long>(module.size()));
-    EXPECT_EQ(std::fgetc(in), next.front());
+    EXPECT_EQ(in->position(), static_cast<int64_t>(module.size()));
+    EXPECT_EQ(RecIn(*in, "BAD").get_byte(), next.front());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryRecordKind, CopyRomod, ::testing::ValuesIn(record_cases()),
                          [](const auto& info) { return info.param.name; });
 
 TEST_F(Records, CopyRomodTracesEveryTag) {
-    rs.trace = true;
-    copy_module(Module().f0().f6({"E"}).e6(1).end().bytes());
-    EXPECT_EQ(console(), ",copy_romod\nparse->F0\nparse->F6\nparse->E6\n");
+    EventTrace trace;
+    copy_module(Module().f0().f6({"E"}).e6(1).end().bytes(), nullptr, &trace);
+    EXPECT_EQ(trace.events, "record F0\nrecord F6\nrecord E6\n");
 }
 
 TEST_F(Records, F2WithoutItsF0SubRecordIsS0001) {
@@ -351,7 +417,7 @@ TEST_F(Records, F2WithoutItsF0SubRecordIsS0001) {
         SCOPED_TRACE(sub);
         const ByteVec module =
             Module().f0().raw({0xF2, static_cast<unsigned char>(sub), 'A', 0, 0, 0xF2, 0}).end().bytes();
-        expect_invalid(abort_of([&] { copy_module(module); }), "S0001");
+        expect_invalid(fault_of([&] { copy_module(module); }), "S0001");
     }
 }
 
@@ -371,22 +437,23 @@ TEST_F(Records, F7EntryWithABadFirstItemIsS0002) {
         SCOPED_TRACE(hex(c.first));
         const F7Entry entry{1, 1, 1, c.prefix, c.first, {}};
         const ByteVec module = Module().f0().f7(1, {entry}).end().bytes();
-        expect_invalid(abort_of([&] { copy_module(module); }), "S0002");
+        expect_invalid(fault_of([&] { copy_module(module); }), "S0002");
     }
 }
 
 TEST_F(Records, BadF7FirstItemIsTracedBeforeTheFault) {
-    rs.trace = true;
+    EventTrace trace;
     const F7Entry entry{1, 1, 1, std::nullopt, qob::item_f3("X"), {}};
-    expect_invalid(abort_of([&] { copy_module(Module().f0().f7(1, {entry}).end().bytes()); }), "S0002");
-    EXPECT_TRUE(console().ends_with("parse->F7\nF3 ")) << console();
+    expect_invalid(fault_of([&] { copy_module(Module().f0().f7(1, {entry}).end().bytes(), nullptr, &trace); }),
+                   "S0002");
+    EXPECT_EQ(trace.events, "record F0\nrecord F7\nbad F3\n");
 }
 
 TEST_F(Records, ByteThatIsNoTagIsS0004) {
     for (unsigned char tag : {0x00, 0x81, 0xDF, 0xE7, 0xEF, 0xFB, 0xFE}) {
         SCOPED_TRACE(static_cast<int>(tag));
         const ByteVec module = Module().f0().raw({tag}).end().bytes();
-        expect_invalid(abort_of([&] { copy_module(module); }), "S0004");
+        expect_invalid(fault_of([&] { copy_module(module); }), "S0004");
     }
 }
 
@@ -407,7 +474,7 @@ TEST_F(Records, ModuleCutOffAtAnyOffsetIsS0004) {
     ASSERT_EQ(copy_module(module), module);
     for (std::size_t n = 0; n < module.size(); ++n) {
         SCOPED_TRACE(n);
-        expect_invalid(abort_of([&] { copy_module(prefix(module, n)); }), "S0004");
+        expect_invalid(fault_of([&] { copy_module(prefix(module, n)); }), "S0004");
     }
 }
 
@@ -415,39 +482,29 @@ TEST_F(Records, LargeBlockCutOffIsS0004) {
     const ByteVec module = Module().f0().f8(1, {counting(70000)}).end().bytes();
     for (std::size_t n : {std::size_t{20}, std::size_t{65536}, std::size_t{66000}, module.size() - 6}) {
         SCOPED_TRACE(n);
-        expect_invalid(abort_of([&] { copy_module(prefix(module, n)); }), "S0004");
+        expect_invalid(fault_of([&] { copy_module(prefix(module, n)); }), "S0004");
     }
 }
 
-// Sets the interrupt flag for one test and clears it again.
-class BreakFlag : public Records {
-protected:
-    BreakFlag() { g_break_requested = 1; }
-    ~BreakFlag() override { g_break_requested = 0; }
-};
-
-void expect_break(const RunAbort& abort) {
-    EXPECT_EQ(abort.code, kBreak);
-    EXPECT_EQ(abort.name, std::optional<std::string>("--Break-- !"));
-}
-
-TEST_F(BreakFlag, RunEndsAtTheNextTag) {
-    expect_break(abort_of([&] { copy_module(Module().f0().end().bytes()); }));
-}
-
-TEST_F(BreakFlag, RunEndsAtTheNextBlockOfALongCopy) {
-    RecIn in(rs, input(counting(100000)), "BAD");
-    RecOut out(rs, nullptr);
-    expect_break(abort_of([&] { in.copy_bytes(100000, out); }));
+// Once the interrupt flag is set, reading ends at the next tag or block.
+TEST_F(Records, InterruptEndsReadingAtTheNextTagOrBlock) {
+    volatile std::sig_atomic_t flag = 1;
+    InputFile& module = input(Module().f0().end().bytes(), "M.QOB", &flag);
+    EXPECT_EQ(fault_of([&] { copy_romod(module, nullptr); }).kind, Kind::kInterrupted);
+    RecIn in(input(counting(100000), "M.QOB", &flag), "BAD");
+    RecOut out;
+    EXPECT_EQ(fault_of([&] { in.copy_bytes(100000, out); }).kind, Kind::kInterrupted);
     EXPECT_LT(out.count(), 100000);
 }
 
 // ---- trace output ----
 
 TEST_F(Records, MoveCursorWritesTheAnsiPositionOneBased) {
-    move_cursor(rs, 1, 24);
-    move_cursor(rs, 0, 0);
-    EXPECT_EQ(console(), "\x1b[25;2H\x1b[1;1H");
+    std::FILE* fp = scratch();
+    move_cursor(fp, 1, 24);
+    move_cursor(fp, 0, 0);
+    const ByteVec text = contents(fp);
+    EXPECT_EQ(std::string(text.begin(), text.end()), "\x1b[25;2H\x1b[1;1H");
 }
 
 }  // namespace

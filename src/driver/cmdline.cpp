@@ -127,14 +127,12 @@ void read_cmdfile(RunState& rs, const char* file_name) {
 
 void validate(RunState& rs) {
   if (rs.lib_name.empty()) usage(rs);
-  char c = rs.cmd_code;
-  if (is_cmd(c, 'a') || is_cmd(c, 'r') || is_cmd(c, 'd')) {
-    if (rs.ftree.empty()) usage(rs);
-  } else if (is_cmd(c, 'x') || is_cmd(c, 'l')) {
-    if (rs.f && rs.ftree.empty()) usage(rs);
-  } else {
-    usage(rs);
-  }
+  Command command = command_of(rs.cmd_code);
+  if (command == Command::kNone) usage(rs);
+  // Without names extract and list work on the whole library; an option f
+  // without names is no list at all.
+  if (rs.ftree.empty() && (needs_names(command) || rs.f)) usage(rs);
+  rs.command = command;
 }
 
 void trace_cmdline(RunState& rs) {

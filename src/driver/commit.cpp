@@ -5,66 +5,18 @@
 // the entries with each body's absolute offset filled in (only now known),
 // the table's end mark, the bodies and the final end mark. The file is synced
 // and then put in the place of the old library, which becomes the backup.
+#include <algorithm>
+#include <array>
+
 #include "driver/driver.h"
 #include "driver/errors.h"
 #include "driver/run_state.h"
 #include "format/formats.h"
+#include "format/library.h"
 #include "format/stdfnc.h"
 #include "host/host.h"
-#include "intake/rotbl.h"
 
 namespace {
-
-void put_header(RunState& rs, RecOut& out) {
-  out.put_byte(fmt::kF0);
-  out.put_str(rs.hdr_version);
-  out.put_byte(fmt::kF1);
-  out.put_str(rs.hdr_format);
-  out.put_byte(fmt::kF2);
-  out.put_str(rs.hdr_cpu);
-  out.put_byte(fmt::kF3);
-  out.put_long(rs.hdr_modules);
-  out.put_byte(fmt::kF4);
-  out.put_long(rs.hdr_symbols);
-  out.put_byte(fmt::kEnd);
-}
-
-int32_t relocated(int64_t base, int32_t offset) {
-  return offset == 0 ? 0 : static_cast<int32_t>(base + offset);
-}
-
-// Copies the entries of tmp1 into the new library; each F8 record gets the
-// absolute offset of its body (after the header of `header_size` bytes, the
-// table of `table_size` bytes, its end mark and the earlier bodies).
-void get_offset(RunState& rs, RecOut& out, int64_t header_size, int64_t table_size) {
-  if (rs.trace) std::fputs(",get_offset", rs.out);
-  rs.cur_file = "TMP_FILE";
-  RecIn in(rs, rs.tmp1_fp, "F0001");
-  int64_t body_offset = 0;
-  int32_t last_size = 0;
-  for (int tag = in.get_tag(); tag >= 0; tag = in.get_tag()) {
-    out.put_byte(tag);
-    if (tag == fmt::kF2) {
-      last_size = in.get_long();
-      out.put_long(last_size);
-    } else if (tag == fmt::kF8) {
-      int64_t base = header_size + table_size + 1 + body_offset;
-      in.get_long();
-      out.put_long(static_cast<int32_t>(base));
-      int32_t r7 = in.get_long();
-      out.put_long(r7);
-      in.get_long();
-      out.put_long(relocated(base, r7));
-      int32_t r8 = in.get_long();
-      out.put_long(r8);
-      in.get_long();
-      out.put_long(relocated(base, r8));
-      body_offset += static_cast<uint32_t>(last_size);
-    } else if (!copy_table_record(in, out, tag, nullptr)) {
-      in.malformed();
-    }
-  }
-}
 
 // Every body must end within the offsets a library can hold. The
 // relocatable file that does not fit is named: the first whose body would
@@ -84,39 +36,92 @@ void check_offsets(RunState& rs, int64_t first_body) {
   if (passed) error_exit(rs, kInvalid, pusher != nullptr ? *pusher : rs.lib_name);
 }
 
+// The F8 record of an entry in the new library: the body's offset, its
+// first F7 and F8 records from the body's start and from the library's
+// start (0 for none).
+std::array<char, fmt::kF8Size> f8_record(int64_t base, const F8Place& place) {
+  auto relocated = [base](int32_t offset) { return offset == 0 ? 0 : static_cast<int32_t>(base + offset); };
+  std::array<char, fmt::kF8Size> bytes{};
+  std::size_t i = 0;
+  auto put = [&](int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    for (int shift = 24; shift >= 0; shift -= 8) bytes[i++] = static_cast<char>(u >> shift);
+  };
+  bytes[i++] = static_cast<char>(fmt::kF8);
+  put(static_cast<int32_t>(base));
+  put(place.offset1_f7);
+  put(relocated(place.offset1_f7));
+  put(place.offset1_f8);
+  put(relocated(place.offset1_f8));
+  return bytes;
+}
+
+// Copies the table working file into the new library in blocks. Each F8
+// record gets the absolute offset of its body: after the header, the table
+// of `table_size` bytes, its end mark and the earlier bodies. Where the F8
+// records lie and what they count is known from the commands, so the table
+// is not read record by record again.
+void get_offset(RunState& rs, RecOut& out, int64_t header_size, int64_t table_size) {
+  if (rs.trace) std::fputs(",get_offset", rs.out);
+  InputFile tmp1;
+  tmp1.attach(rs.tmp1_fp, "TMP_FILE", &g_break_requested);
+  RecIn in(tmp1, "TMP_FILE");
+  int64_t body_offset = 0;
+  auto place = rs.f8_places.begin();
+  std::array<char, fmt::kF8Size> f8{};
+  int64_t f8_at = -1;  // where `f8` goes in the table
+  for (std::string_view block = in.get_block(table_size); !block.empty(); block = in.get_block(table_size)) {
+    std::string chunk(block);
+    int64_t chunk_at = in.tell() - static_cast<int64_t>(chunk.size());
+    for (;;) {
+      if (f8_at < 0 && place != rs.f8_places.end()) {
+        f8 = f8_record(header_size + table_size + 1 + body_offset, *place);
+        f8_at = place->at;
+        body_offset += static_cast<uint32_t>(place->body_size);
+        ++place;
+      }
+      if (f8_at < 0 || f8_at >= chunk_at + static_cast<int64_t>(chunk.size())) break;
+      // The record may begin in an earlier block or end in a later one.
+      int64_t from = std::max(f8_at, chunk_at);
+      int64_t to = std::min(f8_at + fmt::kF8Size, chunk_at + static_cast<int64_t>(chunk.size()));
+      std::copy(f8.begin() + (from - f8_at), f8.begin() + (to - f8_at), chunk.begin() + (from - chunk_at));
+      if (to < f8_at + fmt::kF8Size) break;
+      f8_at = -1;
+    }
+    out.put_block(chunk.data(), chunk.size());
+  }
+}
+
 // Back to the start of a working file that the command has written.
 void rewind_work_file(RunState& rs, std::FILE* fp) {
   if (!host::seek(fp, 0, SEEK_SET)) error_exit(rs, kSeekError, "TMP_FILE");
 }
 
 void write_library(RunState& rs) {
-  int64_t table_size = 0;
-  if (!host::stream_size(rs.tmp1_fp, table_size)) error_exit(rs, kSeekError, "TMP_FILE");
-  int64_t header_size = fmt::kHeaderFixed + static_cast<int64_t>(rs.hdr_version.size() +
-                                                                  rs.hdr_format.size() + rs.hdr_cpu.size());
+  int64_t table_size = rs.table_out.count();
+  int64_t header_size = ::header_size(rs.header);
   check_offsets(rs, header_size + table_size + 1);
-  if (rs.tmp3_fp == nullptr && !take_work_file(rs, rs.tmp3, rs.tmp3_buf, rs.tmp3_fp))
-    error_exit(rs, kCantOpen, "TMP_FILE");
+  if (rs.tmp3_fp == nullptr && !take_work_file(rs, rs.tmp3, rs.tmp3_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
   rs.tmp3_made = true;
   rewind_work_file(rs, rs.tmp1_fp);
 
-  RecOut out(rs, rs.tmp3_fp);
+  RecOut out(rs.tmp3_fp);
   if (rs.trace) std::fputs(",put header", rs.out);
-  put_header(rs, out);
+  put_header(out, rs.header);
   get_offset(rs, out, header_size, table_size);
   out.put_byte(fmt::kEnd);
 
-  int64_t body_size = 0;
-  if (!host::stream_size(rs.tmp2_fp, body_size)) error_exit(rs, kSeekError, "TMP_FILE");
   rewind_work_file(rs, rs.tmp2_fp);
-  RecIn bodies(rs, rs.tmp2_fp, "TMP_FILE");
-  bodies.copy_bytes(body_size, out);
+  InputFile tmp2;
+  tmp2.attach(rs.tmp2_fp, "TMP_FILE", &g_break_requested);
+  RecIn(tmp2, "TMP_FILE").copy_bytes(rs.body_out.count(), out);
   out.put_byte(fmt::kEnd);
+  out.flush();
   if (!host::sync_stream(rs.tmp3_fp)) error_exit(rs, kCloseFailed);
 }
 
 void put_in_place(RunState& rs) {
-  if (is_cmd(rs.cmd_code, 'd') && rs.hdr_modules == 0) {
+  if (rs.command == Command::kDelete && rs.header.hdr_modules == 0) {
     // No module is left: the library becomes its backup.
     if (!host::retire_library(rs.lib_file, rs.bak_name)) error_exit(rs, kCantOpen, rs.lib_file);
     host::drop_work_file(rs.tmp3, rs.tmp3_fp, true);
@@ -137,12 +142,12 @@ void put_in_place(RunState& rs) {
 }  // namespace
 
 void commit_library(RunState& rs) {
-  if (!is_cmd(rs.cmd_code, 'l') && !is_cmd(rs.cmd_code, 'x')) {
+  if (rewrites_library(rs.command)) {
     write_library(rs);
     poll_break(rs);
     put_in_place(rs);
   }
   if (rs.v) std::fputs("\n", rs.out);
-  std::fprintf(rs.out, "%s %06ld", "MODULE COUNT        ", static_cast<long>(rs.hdr_modules));
-  std::fprintf(rs.out, "\n%s %06ld\n", "GLOBAL SYMBOL COUNT ", static_cast<long>(rs.hdr_symbols));
+  std::fprintf(rs.out, "%s %06ld", "MODULE COUNT        ", static_cast<long>(rs.header.hdr_modules));
+  std::fprintf(rs.out, "\n%s %06ld\n", "GLOBAL SYMBOL COUNT ", static_cast<long>(rs.header.hdr_symbols));
 }

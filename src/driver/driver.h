@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 struct RunState;
 
@@ -20,7 +19,9 @@ void commit_library(RunState& rs);
 
 // Takes a working file for the run, waiting while another run holds a file
 // of that name; false when it cannot be had.
-bool take_work_file(RunState& rs, const std::string& name, std::vector<char>& buffer, std::FILE*& fp);
+bool take_work_file(RunState& rs, const std::string& name, std::FILE*& fp);
+// Closes the library the run reads.
+void close_library(RunState& rs);
 
 // The interrupt handler: ignores further interrupts and asks the run to end.
 void break_handler(int signal);
@@ -31,5 +32,3 @@ void parse_rep(RunState& rs);
 void parse_del(RunState& rs);
 void parse_ext(RunState& rs);
 void parse_lst(RunState& rs);
-
-inline bool is_cmd(char cmd_code, char letter) { return cmd_code == letter || cmd_code == letter - 'a' + 'A'; }

@@ -37,9 +37,19 @@ enum ErrorCode : int {
 struct RunAbort {
   int code;
   std::optional<std::string> name;
+  // "is multiple defined in": the module being added or replaced, and the
+  // library module that already defines the symbol (the name).
+  std::string module;
+  std::string other;
 };
 
+struct FormatError;
+
 [[noreturn]] void error_exit(RunState& rs, int code, std::optional<std::string> name = std::nullopt);
+// The duplicate definition of `symbol` by `module`, which `other` defines already.
+[[noreturn]] void multiple_defined(RunState& rs, std::string symbol, std::string module, std::string other);
+// What a fault of a format reader or writer means for the run.
+RunAbort abort_of(const FormatError& fault);
 
 // Performs the clean-up, prints the message and the bell; returns the exit status.
 int report_error(RunState& rs, const RunAbort& abort);

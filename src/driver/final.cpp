@@ -4,6 +4,7 @@
 #include "driver/driver.h"
 #include "driver/errors.h"
 #include "driver/run_state.h"
+#include "format/error.h"
 #include "host/host.h"
 
 volatile std::sig_atomic_t g_break_requested = 0;
@@ -50,12 +51,13 @@ void clean_up(RunState& rs) {
   host::drop_work_file(rs.tmp1, rs.tmp1_fp, true);
   host::drop_work_file(rs.tmp2, rs.tmp2_fp, true);
   host::drop_work_file(rs.tmp3, rs.tmp3_fp, true);
-  if (is_cmd(rs.cmd_code, 'l')) remove_file_of(rs.list_name, rs.list_fp);
+  if (writes_listing(rs.command)) remove_file_of(rs.list_name, rs.list_fp);
   // A module that extract was still writing is incomplete.
-  if (is_cmd(rs.cmd_code, 'x') && rs.obj_fp != nullptr) remove_file_of(rs.obj_path, rs.obj_fp);
+  if (rs.command == Command::kExtract && rs.obj_fp != nullptr) remove_file_of(rs.obj_path, rs.obj_fp);
 }
 
-int print_message(RunState& rs, int code, const std::string& name) {
+int print_message(RunState& rs, const RunAbort& abort, const std::string& name) {
+  int code = abort.code;
   std::FILE* out = rs.out;
   switch (code) {
     case kUsage:
@@ -71,8 +73,8 @@ int print_message(RunState& rs, int code, const std::string& name) {
     case kNoHeap: std::fprintf(out, "\n%s\n", "Out of heap space"); return 3;
     case kBreak: std::fputs("\n", out); return 3;
     case kMultipleDefined:
-      std::fprintf(out, "\n<%s>%s %s. others is %s\n", name.c_str(), kContentText[1],
-                   cut_ext(rs.rotbl_rec.mod_name).c_str(), cut_ext(rs.redef_module).c_str());
+      std::fprintf(out, "\n<%s>%s %s. others is %s\n", name.c_str(), kContentText[1], cut_ext(abort.module).c_str(),
+                   cut_ext(abort.other).c_str());
       return 1;
     case kNotInLibrary:
     case kCmdFileNotFound:
@@ -101,11 +103,28 @@ RunState::~RunState() {
 }
 
 void error_exit(RunState&, int code, std::optional<std::string> name) {
-  throw RunAbort{code, std::move(name)};
+  throw RunAbort{code, std::move(name), {}, {}};
+}
+
+void multiple_defined(RunState&, std::string symbol, std::string module, std::string other) {
+  throw RunAbort{kMultipleDefined, std::move(symbol), std::move(module), std::move(other)};
+}
+
+RunAbort abort_of(const FormatError& fault) {
+  switch (fault.kind) {
+    case FormatError::Kind::kMalformed: return RunAbort{kInvalid, fault.name, {}, {}};
+    case FormatError::Kind::kReadFailed: return RunAbort{kReadError, fault.name, {}, {}};
+    case FormatError::Kind::kWriteFailed: return RunAbort{kDiskFull, std::nullopt, {}, {}};
+    case FormatError::Kind::kSeekFailed: return RunAbort{kSeekError, fault.name, {}, {}};
+    case FormatError::Kind::kInterrupted: return RunAbort{kBreak, "--Break-- !", {}, {}};
+  }
+  return RunAbort{kInternal, std::nullopt, {}, {}};
 }
 
 int report_error(RunState& rs, const RunAbort& abort) {
   if (abort.code == kBreak) std::fprintf(rs.out, "\n%s", abort.name.value_or("").c_str());
+  // What the run wrote so far goes to its files, which the trace flag keeps.
+  for (RecOut* out : {&rs.table_out, &rs.body_out, &rs.obj_out}) out->flush_and_detach();
   if (!rs.trace) {
     clean_up(rs);
   } else if (!rs.tmp3_made) {
@@ -113,7 +132,7 @@ int report_error(RunState& rs, const RunAbort& abort) {
     // not made the new library yet, so there is nothing to keep.
     host::drop_work_file(rs.tmp3, rs.tmp3_fp, true);
   }
-  int status = print_message(rs, abort.code, abort.name.value_or(rs.cur_file));
+  int status = print_message(rs, abort, abort.name.value_or(rs.cur_file));
   std::fprintf(rs.err, "%c", 7);
   std::fflush(rs.out);
   std::fflush(rs.err);
@@ -128,16 +147,15 @@ void break_handler(int) {
 void close_files(RunState& rs) {
   // The working files stay open: the commit reads them back through the
   // streams that wrote them, and holding them keeps other runs off them.
-  if (is_cmd(rs.cmd_code, 'a') || is_cmd(rs.cmd_code, 'r') || is_cmd(rs.cmd_code, 'd')) {
-    bool ok1 = std::fflush(rs.tmp1_fp) == 0;
-    bool ok2 = std::fflush(rs.tmp2_fp) == 0;
-    if (!ok1 || !ok2) error_exit(rs, kCloseFailed);
+  if (rewrites_library(rs.command)) {
+    rs.table_out.flush();
+    rs.body_out.flush();
   }
-  if (is_cmd(rs.cmd_code, 'l')) {
+  if (writes_listing(rs.command)) {
     // The listing's lines are not checked one by one: a write that failed on
     // the way shows in the stream's error indicator.
     bool complete = !std::ferror(rs.list_fp);
     if (!close_stream(rs.list_fp) || !complete) error_exit(rs, kCloseFailed);
   }
-  close_stream(rs.lib_fp);
+  close_library(rs);
 }

@@ -5,6 +5,7 @@
 #include "driver/driver.h"
 #include "driver/errors.h"
 #include "driver/run_state.h"
+#include "format/error.h"
 #include "format/formats.h"
 #include "host/host.h"
 
@@ -34,11 +35,18 @@ void name_library(RunState& rs) {
                  rs.lib_name.c_str());
 }
 
+// Opens the library file `name` for reading; false when it cannot be.
+bool open_lib_file(RunState& rs, const std::string& name) {
+  rs.lib_fp = host::open_read(name);
+  if (rs.lib_fp == nullptr) return false;
+  rs.lib_in.attach(rs.lib_fp, rs.lib_name, &g_break_requested);
+  return true;
+}
+
 // Opens the library: as typed, else (typed without a directory) in the
 // VORNA directory. A library found nowhere is created by append.
 void open_library(RunState& rs) {
-  rs.lib_fp = host::open_read(rs.lib_name, &rs.lib_buf);
-  if (rs.lib_fp != nullptr) return;
+  if (open_lib_file(rs, rs.lib_name)) return;
   std::string tried = rs.lib_name;
   if (rs.path.empty()) {
     if (auto vorna = host::env("VORNA")) {
@@ -46,10 +54,9 @@ void open_library(RunState& rs) {
       trace_line(rs, "\nVORNA=%s name=%s\n", rs.lib_dir, rs.lib_dir + rs.lib_name);
     }
     tried = rs.lib_dir + rs.lib_name;
-    rs.lib_fp = host::open_read(tried, &rs.lib_buf);
-    if (rs.lib_fp != nullptr) return;
+    if (open_lib_file(rs, tried)) return;
   }
-  if (!is_cmd(rs.cmd_code, 'a')) error_exit(rs, kCantOpen, tried);
+  if (rs.command != Command::kAppend) error_exit(rs, kCantOpen, tried);
   std::fprintf(rs.out, "<%s> CREATE\n", rs.lib_name.c_str());
   rs.create = true;
 }
@@ -93,12 +100,14 @@ void take_work_files(RunState& rs) {
   rs.tmp1 = rs.tmp_dir + rs.name + ".$$1";
   rs.tmp2 = rs.tmp_dir + rs.name + ".$$2";
   name_library_files(rs);
-  if (!take_work_file(rs, rs.tmp1, rs.tmp1_buf, rs.tmp1_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
-  if (!take_work_file(rs, rs.tmp2, rs.tmp2_buf, rs.tmp2_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
+  if (!take_work_file(rs, rs.tmp1, rs.tmp1_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
+  if (!take_work_file(rs, rs.tmp2, rs.tmp2_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
+  rs.table_out.attach(rs.tmp1_fp);
+  rs.body_out.attach(rs.tmp2_fp);
   // The new library's working file is held from now on, which keeps every
   // other run off this library until the new one is in place. When it
   // cannot be had yet, the commit tries again and reports the failure.
-  take_work_file(rs, rs.tmp3, rs.tmp3_buf, rs.tmp3_fp);
+  take_work_file(rs, rs.tmp3, rs.tmp3_fp);
 }
 
 // The library is opened again once the run holds its working files: while
@@ -106,11 +115,10 @@ void take_work_files(RunState& rs) {
 // and this run works on what that run left.
 void reopen_library(RunState& rs) {
   std::string found = rs.lib_dir + rs.lib_name;
-  rs.lib_fp = host::open_read(found, &rs.lib_buf);
   bool was_created = rs.create;
-  rs.create = rs.lib_fp == nullptr;
+  rs.create = !open_lib_file(rs, found);
   if (!rs.create || was_created) return;
-  if (!is_cmd(rs.cmd_code, 'a')) error_exit(rs, kCantOpen, found);
+  if (rs.command != Command::kAppend) error_exit(rs, kCantOpen, found);
   std::fprintf(rs.out, "<%s> CREATE\n", rs.lib_name.c_str());
 }
 
@@ -122,10 +130,10 @@ void init_run(RunState& rs) {
   std::fputs("  Free software of the vorna project\n", rs.err);
 }
 
-bool take_work_file(RunState& rs, const std::string& name, std::vector<char>& buffer, std::FILE*& fp) {
+bool take_work_file(RunState& rs, const std::string& name, std::FILE*& fp) {
   int pause = 1;
   for (;;) {
-    switch (host::take_work_file(name, &buffer, fp)) {
+    switch (host::take_work_file(name, fp)) {
       case host::Take::kTaken: return true;
       case host::Take::kFailed: return false;
       case host::Take::kBusy: break;
@@ -144,14 +152,13 @@ bool take_work_file(RunState& rs, const std::string& name, std::vector<char>& bu
 void open_files(RunState& rs) {
   name_library(rs);
   open_library(rs);
-  char c = rs.cmd_code;
-  if (is_cmd(c, 'a') || is_cmd(c, 'r') || is_cmd(c, 'd')) {
+  if (rewrites_library(rs.command)) {
     // A run that waits keeps no library open: on some hosts a file that is
     // open cannot be replaced, and the run it waits for replaces it.
-    close_stream(rs.lib_fp);
+    close_library(rs);
     take_work_files(rs);
     reopen_library(rs);
-  } else if (is_cmd(c, 'l')) {
+  } else if (writes_listing(rs.command)) {
     // A library typed with its listing's name would be overwritten by the
     // listing (and removed with it on failure): refused before it is named.
     std::string list_name = rs.path + rs.name + ".LST";
@@ -163,16 +170,21 @@ void open_files(RunState& rs) {
 }
 
 void exec_command(RunState& rs) {
-  switch (rs.cmd_code) {
-    case 'a': case 'A': parse_apd(rs); break;
-    case 'r': case 'R': parse_rep(rs); break;
-    case 'd': case 'D': parse_del(rs); break;
-    case 'x': case 'X': parse_ext(rs); break;
-    case 'l': case 'L': parse_lst(rs); break;
-    default: error_exit(rs, kInternal);
+  switch (rs.command) {
+    case Command::kAppend: parse_apd(rs); break;
+    case Command::kReplace: parse_rep(rs); break;
+    case Command::kDelete: parse_del(rs); break;
+    case Command::kExtract: parse_ext(rs); break;
+    case Command::kList: parse_lst(rs); break;
+    case Command::kNone: error_exit(rs, kInternal);
   }
-  free_tables(rs.tables);
+  free_tables(rs.rotbl_rec.symbols);
   rs.ftree.clear();
+}
+
+void close_library(RunState& rs) {
+  rs.lib_in.detach();
+  close_stream(rs.lib_fp);
 }
 
 int run_vorna(RunState& rs, int argc, char** argv) {
@@ -188,6 +200,8 @@ int run_vorna(RunState& rs, int argc, char** argv) {
       return 0;
     } catch (const std::bad_alloc&) {
       error_exit(rs, kNoHeap);
+    } catch (const FormatError& fault) {
+      throw abort_of(fault);
     }
   } catch (const RunAbort& abort) {
     return report_error(rs, abort);

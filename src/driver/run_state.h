@@ -5,14 +5,14 @@
 // so a run that ends through the error reporter leaks nothing.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "intake/def_index.h"
-#include "intake/tables.h"
+#include "driver/command.h"
+#include "format/library.h"
+#include "format/stdfnc.h"
 
 // A name from the command line: a relocatable file (append, replace) or a
 // module name (delete, extract, list). `matched` is set when the selection
@@ -20,26 +20,6 @@
 struct FtreeNode {
   bool matched = false;
   std::string name;
-};
-
-// Modification time as local calendar time: seconds, minutes, hours, day of
-// month (1-31), month (0-11), years since 1900.
-using ModTime = std::array<int, 6>;
-
-// The current module-table entry.
-struct RotblRec {
-  std::string mod_name;
-  int32_t entry_len = 0;
-  int32_t tail_len = 0;
-  int32_t mod_size = 0;
-  // pub_count, pub_size, equ_count, equ_size, bit_count, bit_size, ext_count
-  std::array<int32_t, 7> f4{};
-  int32_t mod_offset = 0;
-  int32_t offset1_f7 = 0;
-  int32_t abs_f7 = 0;
-  int32_t offset1_f8 = 0;
-  int32_t abs_f8 = 0;
-  ModTime mod_time{};
 };
 
 // One entry per module of the library in library order, used by replace,
@@ -58,6 +38,16 @@ struct BodyRef {
   std::string source;
 };
 
+// An F8 record of the table working file, where the commit puts the offsets
+// of a body: its place in the file, the size of the body it counts (the
+// F2 value before it), and the body's own offsets of its first F7 and F8.
+struct F8Place {
+  int64_t at;
+  int32_t body_size;
+  int32_t offset1_f7;
+  int32_t offset1_f8;
+};
+
 struct RunState {
   RunState(std::FILE* out_stream, std::FILE* err_stream) : out(out_stream), err(err_stream) {}
   ~RunState();
@@ -70,6 +60,7 @@ struct RunState {
 
   // Command line.
   char cmd_code = 0;  // the command letter as typed, 0 = none yet
+  Command command = Command::kNone;
   bool u = false;
   bool v = false;
   bool o = false;
@@ -95,9 +86,8 @@ struct RunState {
   std::string lib_file;
   std::string bak_name;
   std::string list_name;
-  std::string cur_file;  // the name that read and format errors show
+  std::string cur_file;  // the name that messages about the library show
   std::string obj_path;  // the relocatable file being read or written
-  std::string open_path;
 
   // Streams; nullptr when not open.
   std::FILE* lib_fp = nullptr;
@@ -107,9 +97,14 @@ struct RunState {
   std::FILE* list_fp = nullptr;
   std::FILE* obj_fp = nullptr;
   std::FILE* cmd_fp = nullptr;
-  // Buffers of the streams that carry whole libraries, and of the relocatable
-  // files that append reads.
-  std::vector<char> lib_buf, tmp1_buf, tmp2_buf, tmp3_buf, obj_buf;
+  // The library and the relocatable file as they are read, the table
+  // (tmp1) and the bodies (tmp2) of the new library and an extracted module
+  // as they are written.
+  InputFile lib_in;
+  InputFile obj_in;
+  RecOut table_out;
+  RecOut body_out;
+  RecOut obj_out;
 
   bool create = false;  // the library did not exist; append creates it
   bool waited = false;  // the run has waited for another run's files
@@ -117,26 +112,14 @@ struct RunState {
   bool names_shown = false;
   bool all_files = false;
 
-  // The shared string buffer that every string read fills.
-  std::string str_buf;
-
-  // Library header.
-  std::string hdr_version;
-  std::string hdr_format;
-  std::string hdr_cpu;
-  int32_t hdr_modules = 0;
-  int32_t hdr_symbols = 0;
-
-  RotblRec rotbl_rec;
-  SymbolTables tables;
-
-  // Duplicate check: the global definitions of the entries already in tmp1,
-  // and the library module found by the last clash.
-  DefIndex defs;
-  std::string redef_module;
+  LibraryHeader header;
+  // The current module-table entry and its symbol tables.
+  TableEntry rotbl_rec;
 
   std::vector<ReplaceEntry> replace_table;
+  // What the command leaves for the commit besides the working files.
   std::vector<BodyRef> bodies;
+  std::vector<F8Place> f8_places;
 };
 
 // Closes a stream if it is open and marks it closed; true unless the close failed.

@@ -12,9 +12,10 @@
 
 namespace {
 
-void getname_del(RunState& rs, int i) {
+// The name the verbose line shows for list entry i: without its directory.
+std::string getname_del(RunState& rs, int i) {
   if (rs.trace) std::fputs(",getname_del\n", rs.out);
-  rs.obj_path = host::base_name(rs.ftree[i].name);
+  return host::base_name(rs.ftree[i].name);
 }
 
 // The table pass: keeps the entries of the modules that stay.
@@ -24,16 +25,15 @@ void delete_entries(RunState& rs) {
     ReplaceEntry entry{false, 0, rs.rotbl_rec.mod_size};
     int i = fname_search(rs);
     if (i < 0) {
-      put_rotbl(rs);
+      add_rotbl(rs);
     } else {
       entry = ReplaceEntry{true, i, entry.body_len};
-      getname_del(rs, i);
-      disp_fname(rs);
-      rs.hdr_modules -= 1;
-      rs.hdr_symbols -= rs.tables.symbol_count();
+      disp_fname(rs, getname_del(rs, i));
+      rs.header.hdr_modules -= 1;
+      rs.header.hdr_symbols -= rs.rotbl_rec.symbols.symbol_count();
     }
     rs.replace_table.push_back(entry);
-    free_tables(rs.tables);
+    free_tables(rs.rotbl_rec.symbols);
   }
 }
 
@@ -44,15 +44,14 @@ void parse_del(RunState& rs) {
   start_selection(rs, "DELETE FILE = ", nullptr);
   delete_entries(rs);
 
-  RecIn lib(rs, rs.lib_fp, rs.lib_name);
-  RecOut bodies(rs, rs.tmp2_fp);
+  RecIn lib(rs.lib_in, rs.lib_name);
   for (const ReplaceEntry& entry : rs.replace_table) {
     if (entry.selected) {
       if (rs.trace)
         std::fprintf(rs.out, "cmd_ctbl module name=%s\n", rs.ftree[entry.file_index].name.c_str());
       lib.skip(entry.body_len);
     } else {
-      copy_body(rs, rs.lib_fp, bodies, entry.body_len, rs.lib_name);
+      copy_body(rs, rs.lib_in, &rs.body_out, entry.body_len, rs.lib_name);
       rs.bodies.push_back(BodyRef{entry.body_len, ""});
     }
   }

@@ -28,13 +28,15 @@ std::string output_name(RunState& rs, const std::string& name) {
 }
 
 void write_module(RunState& rs, RecIn& lib, int32_t body_len) {
-  // Small modules are copied without the block loop that sees an interrupt.
+  // Small modules are copied without a new block, where an interrupt is seen.
   poll_break(rs);
   rs.obj_fp = host::open_write(rs.obj_path);
   if (rs.obj_fp == nullptr) error_exit(rs, kCantOpen, rs.obj_path);
-  disp_fname(rs);
-  RecOut out(rs, rs.obj_fp);
-  lib.copy_bytes(body_len, out);
+  disp_fname(rs, rs.obj_path);
+  rs.obj_out.attach(rs.obj_fp);
+  lib.copy_bytes(body_len, rs.obj_out);
+  rs.obj_out.flush();
+  rs.obj_out.attach(nullptr);
   if (!close_stream(rs.obj_fp)) {
     if (!rs.trace) host::remove_file(rs.obj_path);
     error_exit(rs, kCloseFailed);
@@ -64,10 +66,10 @@ void parse_ext(RunState& rs) {
     int i = fname_search(rs);
     if (i >= 0) entry = ReplaceEntry{true, i, entry.body_len};
     rs.replace_table.push_back(entry);
-    free_tables(rs.tables);
+    free_tables(rs.rotbl_rec.symbols);
   }
 
-  RecIn lib(rs, rs.lib_fp, rs.lib_name);
+  RecIn lib(rs.lib_in, rs.lib_name);
   for (std::size_t n = 0; n < rs.replace_table.size(); ++n) {
     const ReplaceEntry& entry = rs.replace_table[n];
     if (rs.ftree.empty()) {

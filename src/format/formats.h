@@ -26,14 +26,20 @@ constexpr int kF7Prefix2 = 0x82;
 // Header section: three tags and NULs of the string records, two tags with a
 // 4-byte count each, and the end mark.
 constexpr int32_t kHeaderFixed = 17;
-// Module-table entry after its F1 record without symbol records:
-// F2 (5) + F4 (29) + F8 (21) + F9 (13) + end mark (1).
-constexpr int32_t kEntryFixed = 69;
-// From the first F3/F7/F8 record to the entry's end: F8 (21) + F9 (13) + FF (1).
-constexpr int32_t kTailFixed = 35;
-// Bytes that the fixed records F2 and F4 take; what remains of kEntryFixed
-// after them is F8, F9 and the end mark.
-constexpr int32_t kF2F4Size = 34;
+
+// The records every module-table entry has once, tags included: F1 holds the
+// two lengths, F2 the body size, F4 seven values, F8 five, F9 six 2-byte
+// values; the end mark closes the entry.
+constexpr int32_t kF1Size = 1 + 2 * 4;
+constexpr int32_t kF2Size = 1 + 4;
+constexpr int32_t kF4Size = 1 + 7 * 4;
+constexpr int32_t kF8Size = 1 + 5 * 4;
+constexpr int32_t kF9Size = 1 + 6 * 2;
+constexpr int32_t kEndSize = 1;
+// What entry_len counts besides the symbol records (69), and what tail_len
+// counts besides the F3 and F7 records (35).
+constexpr int32_t kEntryFixed = kF2Size + kF4Size + kF8Size + kF9Size + kEndSize;
+constexpr int32_t kTailFixed = kF8Size + kF9Size + kEndSize;
 
 constexpr const char* kVersion = "V.4.00.00";
 constexpr const char* kFormat = "VER.A";

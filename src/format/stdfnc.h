@@ -5,110 +5,234 @@
 // 3-byte values and longs are big-endian; strings are NUL-terminated and at
 // most 255 characters long.
 //
-// A reader knows what to call its input when the input is malformed: a
-// detail code or a file name. A record cut off by the end of the input, or a
-// string too long for the string buffer, ends the run with "Invarid module or
-// library" and that name. Only a tag read may meet the plain end of the input.
+// Files are read and written in large blocks. An InputFile reads one file;
+// RecIn is a reader of records on it that knows what to call its input when
+// the input is malformed (a detail code or a file name): a record cut off by
+// the end of the input, or a string too long for the string buffer, is a
+// malformed input. Only a tag read may meet the plain end of the input.
+// Faults are thrown as FormatError.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
-struct RunState;
+#include "format/error.h"
+
 class RecOut;
 
+// A file read in blocks, from its start. It does not own the stream.
+class InputFile {
+ public:
+  explicit InputFile(std::size_t block = kDefaultBlock) : capacity_(block) {}
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Reads `fp`, which stands at the start of its file and is unbuffered;
+  // `name` is what a failed read or seek is reported with. The run ends at
+  // the next tag or block once `interrupt` is set.
+  void attach(std::FILE* fp, std::string name, const volatile std::sig_atomic_t* interrupt = nullptr);
+  void detach();
+  std::FILE* fp() const { return fp_; }
+  const std::string& name() const { return name_; }
+
+  // Position of the next byte from the start of the file.
+  int64_t position() const { return start_ + static_cast<int64_t>(pos_); }
+  // Moves to an absolute position.
+  void seek(int64_t position);
+  // The string that the last string read of a reader on this file gave.
+  const std::string& last_str() const { return str_; }
+
+  // From now on every byte read is also written to `out` (a copy as the
+  // bytes are read); end_tee writes what is pending and stops.
+  void tee(RecOut& out);
+  void end_tee();
+  // Stops copying without writing what is pending: the copy is abandoned.
+  void drop_tee() { tee_ = nullptr; }
+
+  // Throws when the interrupt flag is set.
+  void poll() const {
+    if (interrupt_ != nullptr && *interrupt_) throw FormatError{FormatError::Kind::kInterrupted, name_};
+  }
+
+ private:
+  friend class RecIn;
+  static constexpr std::size_t kDefaultBlock = 1 << 16;
+
+  // Reads the next block once the current one is used up; false at the end.
+  bool fill();
+  void flush_tee();
+
+  std::FILE* fp_ = nullptr;
+  std::string name_;
+  const volatile std::sig_atomic_t* interrupt_ = nullptr;
+  std::size_t capacity_;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0;  // next byte in buf_
+  std::size_t end_ = 0;  // bytes in buf_
+  int64_t start_ = 0;    // file position of buf_[0]
+  RecOut* tee_ = nullptr;
+  std::size_t tee_from_ = 0;  // first byte of buf_ not yet copied
+  std::string str_;           // the string buffer
+};
+
+// A reader of records on an input file.
 class RecIn {
  public:
-  RecIn(RunState& rs, std::FILE* fp, std::string bad) : rs_(rs), fp_(fp), bad_(std::move(bad)) {}
+  RecIn(InputFile& in, std::string bad) : in_(in), bad_(std::move(bad)) {}
 
   // The next tag, or -1 at the end of the input. Also where an interrupt
   // takes effect: every loop over records passes here.
-  int get_tag();
-  int get_byte();
-  int get_word();
-  int32_t get_tri();
-  int32_t get_long();
-  // Reads into the run state's string buffer and returns it.
-  const std::string& get_str();
+  int get_tag() {
+    in_.poll();
+    return next();
+  }
+  int get_byte() {
+    int c = next();
+    if (c < 0) malformed();
+    return c;
+  }
+  int get_word() {
+    int hi = get_byte();
+    return (hi << 8) | get_byte();
+  }
+  int32_t get_tri() { return static_cast<int32_t>(get_bytes(3)); }
+  int32_t get_long() { return static_cast<int32_t>(get_bytes(4)); }
+  // Reads a string into the file's string buffer; valid until the next string.
+  std::string_view get_str();
+  // Steps over a string; true when it was not empty.
+  bool skip_str();
 
-  // Steps over n bytes; a negative count or one past the end is malformed input.
+  // The next byte without reading it; -1 at the end of the input.
+  int peek() { return in_.pos_ < in_.end_ || in_.fill() ? static_cast<unsigned char>(in_.buf_[in_.pos_]) : -1; }
+  // Reads up to `max` bytes as they lie in the file's block; empty at the end.
+  std::string_view get_block(int64_t max);
+
+  // Steps over n bytes; a negative count or one past the end is malformed.
   void skip(int64_t n);
-  // Copies n bytes to `out` as one block.
+  // Copies n bytes to `out`.
   void copy_bytes(int64_t n, RecOut& out);
-  // Position of the next byte from the start of the stream.
-  int64_t tell();
-  void seek_start();
+  int64_t tell() const { return in_.position(); }
 
-  std::FILE* fp() const { return fp_; }
+  InputFile& file() { return in_; }
   const std::string& bad() const { return bad_; }
-  [[noreturn]] void malformed();
+  [[noreturn]] void malformed() const { throw FormatError{FormatError::Kind::kMalformed, bad_}; }
 
  private:
-  int next();  // one byte, or -1 at the end; a read error ends the run
-  int must();  // one byte; the end of the input is malformed
+  int next() {
+    if (in_.pos_ < in_.end_ || in_.fill()) return static_cast<unsigned char>(in_.buf_[in_.pos_++]);
+    return -1;
+  }
+  uint32_t get_bytes(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<uint32_t>(get_byte());
+    return v;
+  }
+  // The bytes of the current block from the next one on, at least one
+  // unless the input has ended.
+  std::string_view available();
 
-  RunState& rs_;
-  std::FILE* fp_;
+  InputFile& in_;
   std::string bad_;
 };
 
-// A writer; without a stream it only counts, which measures a module
-// without storing it.
+// A writer of records, buffered in blocks. Without a stream it only counts,
+// which measures what would be written, or keeps what it is given in memory.
 class RecOut {
  public:
-  RecOut(RunState& rs, std::FILE* fp) : rs_(rs), fp_(fp) {}
+  enum class Keep { kNothing, kEverything };
+  explicit RecOut(std::FILE* fp = nullptr) : fp_(fp) {}
+  explicit RecOut(Keep keep) : fp_(nullptr), keep_(keep == Keep::kEverything) {}
+  RecOut(const RecOut&) = delete;
+  RecOut& operator=(const RecOut&) = delete;
 
-  void put_byte(int v);
-  void put_word(int v);
-  void put_tri(int32_t v);
-  void put_long(int32_t v);
-  void put_str(const std::string& s);
+  // Writes to `fp` from now on, counting from 0.
+  void attach(std::FILE* fp);
+
+  void put_byte(int v) {
+    if (used_ == buf_.size()) make_space();
+    buf_[used_++] = static_cast<char>(v);
+    ++count_;
+    if (count_ > max_) over_limit();
+  }
+  void put_word(int v) {
+    put_byte(v >> 8);
+    put_byte(v);
+  }
+  void put_tri(int32_t v) {
+    put_byte(v >> 16);
+    put_byte(v >> 8);
+    put_byte(v);
+  }
+  void put_long(int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    put_word(static_cast<int>(u >> 16));
+    put_word(static_cast<int>(u & 0xFFFF));
+  }
+  void put_str(std::string_view s) {
+    put_block(s.data(), s.size());
+    put_byte(0);
+  }
   void put_block(const void* data, std::size_t n);
+  // Writes what is buffered to the stream.
+  void flush();
+  // Writes what is buffered as far as that goes, and lets go of the stream:
+  // for a run that fails.
+  void flush_and_detach();
 
   // Bytes written through this writer.
   int64_t count() const { return count_; }
+  // What a writer that keeps everything holds.
+  std::string_view kept() const { return std::string_view(buf_.data(), used_); }
 
   // From now on the writer takes at most `max` bytes in all; what would
-  // pass that is refused as "Invarid module or library" naming `name`.
+  // pass that is malformed, named `name`.
   void limit(int64_t max, std::string name);
   // Refuses the next `n` bytes now when they would pass the limit.
-  void make_room(int64_t n);
+  void make_room(int64_t n) const {
+    if (n > max_ - count_) over_limit();
+  }
 
  private:
-  RunState& rs_;
+  static constexpr std::size_t kBlock = 1 << 16;
+
+  void make_space();
+  [[noreturn]] void over_limit() const;
+
   std::FILE* fp_;
+  bool keep_ = false;
+  std::vector<char> buf_;
+  std::size_t used_ = 0;
   int64_t count_ = 0;
   int64_t max_ = INT64_MAX;
   std::string limit_name_;
 };
 
-// Read one field and write it unchanged; each returns the value.
-int copy_byte(RecIn& in, RecOut& out);
-int copy_word(RecIn& in, RecOut& out);
-int32_t copy_tri(RecIn& in, RecOut& out);
-int32_t copy_long(RecIn& in, RecOut& out);
-// Copies one string; true when it was not empty.
-bool copy_str(RecIn& in, RecOut& out);
-// Copies entries of `fixed` bytes and a name through the entry whose name is empty.
-void copy_named_list(RecIn& in, RecOut& out, int fixed);
+// Copies what an input file reads to `out` for as long as it lives; end()
+// writes what is pending. Left by an exception, it still hands `out` what
+// was read, as far as that goes, so that a kept working file shows it.
+class TeeScope {
+ public:
+  TeeScope(InputFile& in, RecOut& out) : in_(in) { in_.tee(out); }
+  ~TeeScope() {
+    try {
+      in_.end_tee();
+    } catch (const FormatError&) {
+      in_.drop_tee();
+    }
+  }
+  TeeScope(const TeeScope&) = delete;
+  TeeScope& operator=(const TeeScope&) = delete;
+  void end() { in_.end_tee(); }
 
-// What a fault of the module grammar is called: F2 without its F0
-// sub-record, an F7 entry whose first item is not F0, F1 or F2.
-struct RomodFaults {
-  std::string bad_f2;
-  std::string bad_f7;
+ private:
+  InputFile& in_;
 };
 
-// Copies the body of one module record whose tag was just read and copied.
-// False for a byte that is no record tag.
-bool copy_record(RunState& rs, RecIn& in, RecOut& out, int tag, const RomodFaults& faults);
-
-// Copies one module body, record by record following the module grammar,
-// through its closing FF. A byte in tag position that is no tag, or the end of
-// the input there, is "S0004"; F2 without its F0 sub-record "S0001"; an F7
-// entry with a bad first item "S0002".
-void copy_romod(RunState& rs, std::FILE* in, RecOut& out);
-
-// Trace lines keep running counters at one place of the screen.
-void move_cursor(RunState& rs, int column, int row);
+// Trace lines keep running counters at one place of the screen: writes the
+// cursor position (column and row from 0) to `out`.
+void move_cursor(std::FILE* out, int column, int row);

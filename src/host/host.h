@@ -11,7 +11,6 @@
 #include <ctime>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace host {
 
@@ -45,17 +44,15 @@ std::string fs_name(const std::string& name);
 // A non-empty environment variable.
 std::optional<std::string> env(const char* var);
 
-std::FILE* open_read(const std::string& name, std::vector<char>* buffer = nullptr);
+// Files of records are read and written by the program's own blocks, so
+// their streams are unbuffered; text files keep the C library's buffering.
+std::FILE* open_read(const std::string& name);
 std::FILE* open_text_read(const std::string& name);
 std::FILE* open_text_write(const std::string& name);
 // A file the program writes for the user (extract): created or truncated.
 std::FILE* open_write(const std::string& name);
-// Gives a stream opened by the host layer its large buffer: `buffer` when
-// one is given (made 64 KiB long; it must outlive the stream). Without one
-// the C library may still allocate a single disk block, whatever size is
-// asked for, and a stream that carries a whole library would take a system
-// call for every 4 KiB.
-std::FILE* buffered(std::FILE* fp, std::vector<char>* buffer);
+// Takes the C library's buffer away from a stream opened by the host layer.
+std::FILE* unbuffered(std::FILE* fp);
 // Working files are private to the run that holds them. A run takes each
 // working file under its fixed name and holds it, locked, until it lets it
 // go; another run that wants a file of the same name waits until then. The
@@ -69,7 +66,7 @@ enum class Take { kTaken, kBusy, kFailed };
 // write into (a link, a file of another owner or with other links, anything
 // not private) is removed first and never written through. kBusy when
 // another run holds the file; `fp` is then left alone.
-Take take_work_file(const std::string& name, std::vector<char>* buffer, std::FILE*& fp);
+Take take_work_file(const std::string& name, std::FILE*& fp);
 // Lets go of a held working file: its name is removed when `remove` is set
 // and the name still stands for the held file; then the file is closed.
 // False when the removal or the close failed (the file is closed anyway).

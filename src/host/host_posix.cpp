@@ -67,11 +67,9 @@ constexpr int kTakeAttempts = 100;
 
 }  // namespace
 
-std::FILE* open_read(const std::string& name, std::vector<char>* buffer) {
-  return buffered(std::fopen(fs_name(name).c_str(), "rb"), buffer);
-}
+std::FILE* open_read(const std::string& name) { return unbuffered(std::fopen(fs_name(name).c_str(), "rb")); }
 
-Take take_work_file(const std::string& name, std::vector<char>* buffer, std::FILE*& fp) {
+Take take_work_file(const std::string& name, std::FILE*& fp) {
   std::string path = fs_name(name);
   for (int attempt = 0; attempt < kTakeAttempts; ++attempt) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -102,7 +100,7 @@ Take take_work_file(const std::string& name, std::vector<char>* buffer, std::FIL
         ::close(fd);
         return Take::kFailed;
       }
-      buffered(fp, buffer);
+      unbuffered(fp);
       return Take::kTaken;
     }
     if (current && ::unlink(path.c_str()) != 0) {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <vector>
 
 #include "host/host.h"
 
@@ -115,14 +116,14 @@ bool unusable(const std::wstring& name) {
 
 }  // namespace
 
-std::FILE* open_read(const std::string& name, std::vector<char>* buffer) {
+std::FILE* open_read(const std::string& name) {
   HANDLE h = CreateFileW(wide(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  return buffered(stream_of(h, _O_RDONLY, "rb"), buffer);
+  return unbuffered(stream_of(h, _O_RDONLY, "rb"));
 }
 
-Take take_work_file(const std::string& name, std::vector<char>* buffer, std::FILE*& fp) {
+Take take_work_file(const std::string& name, std::FILE*& fp) {
   std::wstring w = wide(name);
   int denied = 0;
   for (int attempt = 0; attempt < kTakeAttempts; ++attempt) {
@@ -156,7 +157,7 @@ Take take_work_file(const std::string& name, std::vector<char>* buffer, std::FIL
       }
       fp = stream_of(h, _O_RDWR, "w+b");
       if (fp == nullptr) return Take::kFailed;
-      buffered(fp, buffer);
+      unbuffered(fp);
       return Take::kTaken;
     }
     CloseHandle(h);

@@ -7,18 +7,12 @@ namespace host {
 
 namespace {
 
-constexpr std::size_t kStreamBuffer = 1 << 16;
-
-std::FILE* open_mode(const std::string& name, const char* mode, std::vector<char>* buffer = nullptr) {
-  return buffered(std::fopen(fs_name(name).c_str(), mode), buffer);
-}
+std::FILE* open_mode(const std::string& name, const char* mode) { return std::fopen(fs_name(name).c_str(), mode); }
 
 }  // namespace
 
-std::FILE* buffered(std::FILE* fp, std::vector<char>* buffer) {
-  if (fp == nullptr) return fp;
-  if (buffer != nullptr) buffer->resize(kStreamBuffer);
-  std::setvbuf(fp, buffer != nullptr ? buffer->data() : nullptr, _IOFBF, kStreamBuffer);
+std::FILE* unbuffered(std::FILE* fp) {
+  if (fp != nullptr) std::setvbuf(fp, nullptr, _IONBF, 0);
   return fp;
 }
 
@@ -30,6 +24,6 @@ std::optional<std::string> env(const char* var) {
 
 std::FILE* open_text_read(const std::string& name) { return open_mode(name, "r"); }
 std::FILE* open_text_write(const std::string& name) { return open_mode(name, "w"); }
-std::FILE* open_write(const std::string& name) { return open_mode(name, "wb"); }
+std::FILE* open_write(const std::string& name) { return unbuffered(open_mode(name, "wb")); }
 
 }  // namespace host

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-void DefIndex::start_module(const std::string& mod_name) { modules_.push_back(mod_name); }
+void DefIndex::start_module(std::string_view mod_name) { modules_.emplace_back(mod_name); }
 
 namespace {
 
@@ -22,7 +22,7 @@ uint32_t DefIndex::find(std::string_view name) const {
   return slots_.empty() ? 0 : slots_[slot_of(name, hash_of(name))];
 }
 
-void DefIndex::add(const std::string& name) {
+void DefIndex::add(std::string_view name) {
   if (name.empty() || modules_.empty()) return;
   if (2 * (defs_.size() + 1) > slots_.size()) {
     slots_.assign(slots_.empty() ? 1024 : 2 * slots_.size(), 0);
@@ -37,24 +37,17 @@ void DefIndex::add(const std::string& name) {
   slots_[i] = static_cast<uint32_t>(defs_.size());
 }
 
-void DefIndex::add_tables(const std::string& mod_name, const SymbolTables& t) {
+void DefIndex::add_tables(std::string_view mod_name, const SymbolTables& t) {
   start_module(mod_name);
-  for (const PubBlock& b : t.pub_list)
-    for (const PubSym& s : b.syms) add(s.name);
-  for (const EquSym& s : t.equ_list) add(s.name);
-  for (const BitSym& s : t.bit_list) add(s.name);
+  t.for_each_definition([this](std::string_view name) { add(name); });
 }
 
 bool DefIndex::find_clash(const SymbolTables& t, Clash& clash) const {
   uint32_t best = 0;  // the earliest clash so far, as find gives it
-  auto consider = [&](const std::string& name) {
+  t.for_each_definition([&](std::string_view name) {
     uint32_t at = find(name);
     if (at != 0 && (best == 0 || at < best)) best = at;
-  };
-  for (const PubBlock& b : t.pub_list)
-    for (const PubSym& s : b.syms) consider(s.name);
-  for (const EquSym& s : t.equ_list) consider(s.name);
-  for (const BitSym& s : t.bit_list) consider(s.name);
+  });
   if (best == 0) return false;
   const Def& d = defs_[best - 1];
   clash = Clash{std::string(name_of(d)), modules_[d.module]};

@@ -13,15 +13,15 @@
 #include <string_view>
 #include <vector>
 
-#include "intake/tables.h"
+#include "format/symbols.h"
 
 class DefIndex {
  public:
   // Names added from now on belong to the module `mod_name`.
-  void start_module(const std::string& mod_name);
-  void add(const std::string& name);
+  void start_module(std::string_view mod_name);
+  void add(std::string_view name);
   // Adds every global definition of `t`, in the order an entry lists them.
-  void add_tables(const std::string& mod_name, const SymbolTables& t);
+  void add_tables(std::string_view mod_name, const SymbolTables& t);
 
   struct Clash {
     std::string name;

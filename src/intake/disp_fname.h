@@ -2,8 +2,10 @@
 // names, separated by commas, after the command's heading.
 #pragma once
 
+#include <string>
+
 struct RunState;
 
-// Shows `obj_path` (or "ALL FILES" once, when `all_files` is set); nothing
+// Shows `name` (or "ALL FILES" once, when `all_files` is set); nothing
 // unless the verbose option is given.
-void disp_fname(RunState& rs);
+void disp_fname(RunState& rs, const std::string& name);

@@ -10,18 +10,20 @@
 #include "driver/errors.h"
 #include "driver/run_state.h"
 #include "format/formats.h"
+#include "format/module.h"
 #include "format/stdfnc.h"
 #include "host/host.h"
+#include "intake/def_index.h"
 #include "intake/disp_fname.h"
+#include "intake/record_trace.h"
 #include "intake/rotbl.h"
-#include "intake/symbols.h"
 
-void disp_fname(RunState& rs) {
+void disp_fname(RunState& rs, const std::string& name) {
   if (!rs.v) return;
   if (rs.all_files) {
     if (!rs.names_shown) std::fputs("ALL FILES", rs.out);
   } else {
-    std::fprintf(rs.out, rs.names_shown ? ",%s" : "%s", rs.obj_path.c_str());
+    std::fprintf(rs.out, rs.names_shown ? ",%s" : "%s", name.c_str());
   }
   rs.names_shown = true;
   std::fflush(rs.out);
@@ -33,131 +35,139 @@ void trace(RunState& rs, const char* text) {
   if (rs.trace) std::fputs(text, rs.out);
 }
 
-// Copies the old module table to tmp1, indexing its global definitions, and
-// returns the number of entries. The stream stands after the header.
-int copy_rotbl(RunState& rs) {
+// Indexes the global definitions that the record just read added to the
+// entry `e`, which held `before` of them until then.
+void index_new_names(DefIndex& defs, const TableEntry& e, int tag, std::size_t before) {
+  const SymbolTables& t = e.symbols;
+  switch (tag) {
+    case fmt::kF0: defs.start_module(e.mod_name); return;
+    case fmt::kF5:
+      for (std::size_t i = before; i < t.pub_syms.size(); ++i) defs.add(t.name(t.pub_syms[i].name));
+      return;
+    case fmt::kF6:
+      for (std::size_t i = before; i < t.equ_list.size(); ++i) defs.add(t.name(t.equ_list[i].name));
+      return;
+    case fmt::kFA:
+      for (std::size_t i = before; i < t.bit_list.size(); ++i) defs.add(t.name(t.bit_list[i].name));
+      return;
+    default: return;
+  }
+}
+
+std::size_t definitions_of(const SymbolTables& t, int tag) {
+  switch (tag) {
+    case fmt::kF5: return t.pub_syms.size();
+    case fmt::kF6: return t.equ_list.size();
+    case fmt::kFA: return t.bit_list.size();
+    default: return 0;
+  }
+}
+
+// Copies the old module table to tmp1 as it stands, indexing its global
+// definitions, and returns the number of entries. The library stands after
+// its header.
+int copy_rotbl(RunState& rs, DefIndex& defs) {
   trace(rs, ",copy_rotbl");
-  RecIn in(rs, rs.lib_fp, rs.lib_name);
-  RecOut out(rs, rs.tmp1_fp);
+  RecIn in(rs.lib_in, rs.lib_name);
+  TableEntry& e = rs.rotbl_rec;
   int entries = 0;
-  for (int tag = in.get_tag(); tag != fmt::kEnd; tag = in.get_tag(), ++entries) {
-    for (; tag != fmt::kEnd; tag = in.get_tag()) {
+  for (; in.peek() != fmt::kEnd; ++entries) {
+    int64_t entry_start = in.tell();
+    int64_t table_at = rs.table_out.count();
+    TeeScope copy(rs.lib_in, rs.table_out);
+    free_tables(e.symbols);
+    for (int tag = in.get_tag(); tag != fmt::kEnd; tag = in.get_tag()) {
       if (rs.trace) std::fprintf(rs.out, ",parse->0x%x", tag);
       if (tag < 0) in.malformed();
-      out.put_byte(tag);
-      if (!copy_table_record(in, out, tag, &rs.defs)) in.malformed();
+      int64_t at = in.tell() - 1;
+      std::size_t before = definitions_of(e.symbols, tag);
+      if (!read_entry_record(in, tag, &e)) in.malformed();
+      index_new_names(defs, e, tag, before);
+      // The body's size is the last F2 value read, as the entries stand.
+      if (tag == fmt::kF8)
+        rs.f8_places.push_back(F8Place{table_at + at - entry_start, e.mod_size, e.offset1_f7, e.offset1_f8});
     }
-    out.put_byte(fmt::kEnd);
+    copy.end();
   }
+  in.get_tag();  // the table's end mark, which the new table gets anew
   return entries;
 }
 
 // Reads an existing library's header and carries its table and bodies over.
-void start_existing(RunState& rs, RecOut& bodies) {
+void start_existing(RunState& rs, DefIndex& defs) {
   // A read error names the file actually being read.
   rs.cur_file = rs.lib_name;
-  get_header(rs);
+  LibraryHeader& h = rs.header;
+  RecIn in(rs.lib_in, rs.lib_name);
+  get_header(in, h);
   if (rs.trace)
-    std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", rs.hdr_format.c_str(), rs.str_buf.c_str());
-  if (rs.hdr_format != fmt::kFormat) error_exit(rs, kInvalid, "A0001");
-  if (!fmt::same_ignoring_case(rs.hdr_cpu, fmt::kCpu)) error_exit(rs, kCpuError);
+    std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", h.hdr_format.c_str(), rs.lib_in.last_str().c_str());
+  if (h.hdr_format != fmt::kFormat) error_exit(rs, kInvalid, "A0001");
+  if (!fmt::same_ignoring_case(h.hdr_cpu, fmt::kCpu)) error_exit(rs, kCpuError);
   // The header's count says how many bodies follow: an empty module (a body
   // of the single byte FF) is not mistaken for the section's end mark.
-  if (copy_rotbl(rs) != rs.hdr_modules) error_exit(rs, kInvalid, rs.lib_name);
-  bodies.limit(fmt::kMaxOffset, rs.lib_name);
-  for (int32_t n = 0; n < rs.hdr_modules; ++n) {
-    int64_t start = bodies.count();
-    copy_romod(rs, rs.lib_fp, bodies);
-    rs.bodies.push_back(BodyRef{bodies.count() - start, ""});
+  if (copy_rotbl(rs, defs) != h.hdr_modules) error_exit(rs, kInvalid, rs.lib_name);
+  rs.body_out.limit(fmt::kMaxOffset, rs.lib_name);
+  RecordTrace copier(rs, RecordTrace::Records::kParse);
+  for (int32_t n = 0; n < h.hdr_modules; ++n) {
+    trace(rs, ",copy_romod\n");
+    rs.bodies.push_back(BodyRef{copy_romod(rs.lib_in, &rs.body_out, traced(rs, copier)), ""});
   }
 }
 
 void start_new(RunState& rs) {
-  rs.hdr_version = fmt::kVersion;
-  rs.hdr_format.clear();
-  rs.hdr_cpu = fmt::kCpu;
-  rs.hdr_modules = 0;
-  rs.hdr_symbols = 0;
+  rs.header = LibraryHeader{fmt::kVersion, "", fmt::kCpu, 0, 0};
 }
 
-// The record handlers of one module file; each is called after its tag was
-// read and copied.
-struct ModuleReader {
-  RunState& rs;
-  RecIn in;
-  RecOut& out;
-  RomodFaults faults;
-
-  void parse_apdf0() {
-    copy_str(in, out);
-    if (rs.create && rs.hdr_format.empty()) rs.hdr_format = rs.str_buf;
-    if (rs.trace)
-      std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", rs.hdr_format.c_str(), rs.str_buf.c_str());
-    if (rs.str_buf != fmt::kFormat) error_exit(rs, kInvalid, "A0002");
-  }
-
-  // Remembers where the module's first record of a kind starts (0 = none yet).
-  void first_position(int32_t& offset, const char* format) {
-    if (offset != 0) return;
-    int64_t pos = in.tell();
-    if (pos < 0) error_exit(rs, kSeekError, rs.obj_path);
-    offset = static_cast<int32_t>(pos - 1);
-    if (rs.trace) std::fprintf(rs.out, format, static_cast<long>(offset));
-  }
-
-  void handle(int tag) {
-    switch (tag) {
-      case fmt::kF0: parse_apdf0(); return;
-      case fmt::kF3: get_repf3(rs, in, out); return;
-      case fmt::kF4: get_repf4(rs, in, out); return;
-      case fmt::kF5: get_repf5(rs, in, out); return;
-      case fmt::kF6: get_repf6(rs, in, out); return;
-      case fmt::kE0: get_repfa(rs, in, out); return;
-      case fmt::kF7: first_position(rs.rotbl_rec.offset1_f7, "\noffset1_f7=%ld\n"); break;
-      case fmt::kF8: first_position(rs.rotbl_rec.offset1_f8, "\noffset1_f8=%ld"); break;
-      default: break;
-    }
-    if (!copy_record(rs, in, out, tag, faults)) in.malformed();
-  }
-};
+void parse_apdf0(RunState& rs, RecIn& in) {
+  std::string_view format = in.get_str();
+  std::string& hdr_format = rs.header.hdr_format;
+  if (rs.create && hdr_format.empty()) hdr_format = format;
+  if (rs.trace) std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", hdr_format.c_str(), std::string(format).c_str());
+  if (format != fmt::kFormat) error_exit(rs, kInvalid, "A0002");
+}
 
 void trace_handler(RunState& rs, int tag) {
   if (!rs.trace || tag == fmt::kE6) return;
   std::fprintf(rs.out, ",parse_apd%c%x", tag >= fmt::kF0 ? 'f' : 'e', tag & 0x0F);
 }
 
-bool is_record_tag(int tag) {
-  return (tag >= fmt::kE0 && tag <= fmt::kE6) || (tag >= fmt::kF0 && tag <= fmt::kFA);
-}
-
-// Reads one module file into tmp2 and the tables; returns its body size.
-int64_t read_module(RunState& rs, RecOut& bodies) {
-  int64_t start = bodies.count();
-  ModuleReader reader{rs, RecIn(rs, rs.obj_fp, rs.obj_path), bodies, {rs.obj_path, rs.obj_path}};
-  for (int tag = reader.in.get_tag(); tag != fmt::kEnd; tag = reader.in.get_tag()) {
-    if (!is_record_tag(tag)) reader.in.malformed();
-    bodies.put_byte(tag);
+// Reads one module file into tmp2, collecting into `scan` what its entry
+// needs; returns its body size.
+int64_t read_module(RunState& rs, ModuleScan& scan) {
+  RecIn in(rs.obj_in, rs.obj_path);
+  RomodFaults faults{rs.obj_path, rs.obj_path};
+  RecordTrace handlers(rs, RecordTrace::Records::kNone, true);
+  free_tables(scan.symbols);
+  scan.offset1_f7 = scan.offset1_f8 = 0;
+  ModuleWalker walker(in, faults, &scan, traced(rs, handlers));
+  TeeScope copy(rs.obj_in, rs.body_out);
+  for (int tag = in.get_tag(); tag != fmt::kEnd; tag = in.get_tag()) {
+    if (!is_record_tag(tag)) in.malformed();
     trace_handler(rs, tag);
-    reader.handle(tag);
+    if (tag == fmt::kF0)
+      parse_apdf0(rs, in);
+    else
+      walker.record(tag);
   }
-  bodies.put_byte(fmt::kEnd);
-  return bodies.count() - start;
+  copy.end();
+  return in.tell();
 }
 
-void append_file(RunState& rs, RecOut& bodies, const std::string& file) {
-  free_tables(rs.tables);
+void append_file(RunState& rs, DefIndex& defs, ModuleScan& scan, const std::string& file) {
+  free_tables(rs.rotbl_rec.symbols);
   rs.obj_path = file;
   rs.cur_file = file;
-  rs.obj_fp = host::open_read(rs.obj_path, &rs.obj_buf);
+  rs.obj_fp = host::open_read(rs.obj_path);
   if (rs.obj_fp == nullptr) error_exit(rs, kCantOpen, rs.obj_path);
-  rs.rotbl_rec.offset1_f7 = 0;
-  rs.rotbl_rec.offset1_f8 = 0;
-  disp_fname(rs);
-  bodies.limit(fmt::kMaxOffset, rs.obj_path);
-  int64_t size = read_module(rs, bodies);
+  rs.obj_in.attach(rs.obj_fp, rs.obj_path, &g_break_requested);
+  disp_fname(rs, rs.obj_path);
+  rs.body_out.limit(fmt::kMaxOffset, rs.obj_path);
+  int64_t size = read_module(rs, scan);
   rs.bodies.push_back(BodyRef{size, rs.obj_path});
-  make_rotbl(rs, size);
-  put_checked_rotbl(rs);
+  make_rotbl(rs, scan, size);
+  put_checked_rotbl(rs, defs);
+  rs.obj_in.detach();
   close_stream(rs.obj_fp);
 }
 
@@ -166,10 +176,11 @@ void append_file(RunState& rs, RecOut& bodies, const std::string& file) {
 void parse_apd(RunState& rs) {
   rs.cur_file = "TMP_FILE";
   if (rs.v) std::fputs("APPEND FILE = ", rs.out);
-  RecOut bodies(rs, rs.tmp2_fp);
+  DefIndex defs;
   if (rs.create)
     start_new(rs);
   else
-    start_existing(rs, bodies);
-  for (const FtreeNode& node : rs.ftree) append_file(rs, bodies, node.name);
+    start_existing(rs, defs);
+  ModuleScan scan;
+  for (const FtreeNode& node : rs.ftree) append_file(rs, defs, scan, node.name);
 }

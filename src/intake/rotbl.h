@@ -1,46 +1,39 @@
-// The library header and the module-table entries.
-//
-// An entry describes one module: F0 name, F1 entry_len and tail_len, F2 body
-// size, F4 counts and sizes, then the symbol records (F5 public blocks, F6
-// EQU, FA BIT), the F3 descriptors, F7 externals, F8 offsets, F9 time, FF.
-// Readers that skip an entry's symbol records rely on this order and on the
-// two lengths, so the writer computes both from what it actually writes.
+// Module-table entries of the new library, as the commands make them: the
+// entry of an appended module, the table working file (tmp1) they go to,
+// and the duplicate check before each.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "driver/run_state.h"
 
-class RecIn;
-class RecOut;
+class DefIndex;
+struct ModuleScan;
 
-// Reads the header section from the library stream's position through its end mark.
-void get_header(RunState& rs);
-
-// Counts the current module into the header and fills in its entry from the
-// collected tables, the name of `obj_path` and the file's time.
-// `body_size` is the number of bytes the module's body takes.
-void make_rotbl(RunState& rs, int64_t body_size);
-
-// The modification time of a file as local time; all fields 0 and false
-// when the file's status cannot be read.
+// The modification time of a file, or of the file a stream is open on, as
+// local time; all fields 0 and false when its status cannot be read.
 bool get_ftime(const std::string& name, ModTime& time);
-// The same for the file a stream is open on.
 bool get_ftime(std::FILE* fp, ModTime& time);
-
-// Appends the entry of `rs.rotbl_rec` and `rs.tables` to tmp1.
-void put_rotbl(RunState& rs);
-
-// Writes the entry after the duplicate check: a clash with an entry already
-// in tmp1 ends the run, else the entry is written and its global definitions
-// are indexed for the entries after it.
-void put_checked_rotbl(RunState& rs);
-
-// Copies the fields of one module-table record whose tag was just read and
-// copied. Entry names and global definitions go into `defs` when it is
-// given. False for a tag that no entry holds.
-bool copy_table_record(RecIn& in, RecOut& out, int tag, DefIndex* defs);
 
 // A module name (a file name without its directory); too long a name is
 // refused naming `file`.
 std::string module_name(RunState& rs, const std::string& file);
+
+// Counts the module just read from `obj_path` into the header and makes
+// its entry in `rotbl_rec` from what the scan found, the body's size and
+// the file's time.
+void make_rotbl(RunState& rs, ModuleScan& scan, int64_t body_size);
+
+// Appends `rotbl_rec` to tmp1, noting where the commit puts its offsets.
+void add_rotbl(RunState& rs);
+
+// The duplicate check: the earliest definition of `defs` that the current
+// entry defines again, as the symbol and the module holding it; false when
+// there is none.
+bool pub_redef(RunState& rs, const DefIndex& defs, std::string& symbol, std::string& other);
+
+// Appends `rotbl_rec` to tmp1 after the duplicate check: a clash with an
+// entry already there ends the run, else the entry's global definitions
+// are indexed for the entries after it.
+void put_checked_rotbl(RunState& rs, DefIndex& defs);

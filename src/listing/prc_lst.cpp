@@ -19,10 +19,11 @@
 #include "driver/run_state.h"
 #include "editing/select.h"
 #include "format/formats.h"
+#include "format/library.h"
 #include "format/stdfnc.h"
+#include "format/trace.h"
 #include "intake/disp_fname.h"
 #include "intake/rotbl.h"
-#include "intake/symbols.h"
 #include "listing/layout.h"
 
 namespace {
@@ -38,19 +39,29 @@ struct SymCounts {
 // Steps over one entry record whose tag was just read; false when the tag is
 // not one of `allowed`.
 bool skip_record(RecIn& in, int tag, std::initializer_list<int> allowed) {
-  if (std::find(allowed.begin(), allowed.end(), tag) == allowed.end()) return false;
-  switch (tag) {
-    case fmt::kF3: skip_f3(in); break;
-    case fmt::kF5: skip_f5(in); break;
-    case fmt::kF6: skip_f6(in); break;
-    case fmt::kF7: skip_f7(in); break;
-    case fmt::kFA: skip_fa(in); break;
-    case fmt::kF8: in.skip(20); break;
-    case fmt::kF9: in.skip(12); break;
-    default: return false;
-  }
-  return true;
+  return std::find(allowed.begin(), allowed.end(), tag) != allowed.end() && read_entry_record(in, tag, nullptr);
 }
+
+// The running count of a kind of symbol while its records are read: the
+// listing counts the symbols of all modules of a table.
+class CountTrace : public FormatTrace {
+ public:
+  explicit CountTrace(RunState& rs) : rs_(rs) {}
+  // The next symbols are counted with `format` from `before` on.
+  void start(const char* format, int before) {
+    format_ = format;
+    before_ = before;
+  }
+  void symbol_read(SymKind, int count) override {
+    move_cursor(rs_.out, 1, 24);
+    std::fprintf(rs_.out, format_, before_ + count);
+  }
+
+ private:
+  RunState& rs_;
+  const char* format_ = "";
+  int before_ = 0;
+};
 
 // A module-table value as the listing shows it: eight hexadecimal digits.
 unsigned long hex32(int32_t v) { return static_cast<uint32_t>(v); }
@@ -68,7 +79,8 @@ std::string shown_lib_name(const RunState& rs) {
 
 class ListCommand {
  public:
-  explicit ListCommand(RunState& rs) : rs_(rs), in_(rs, rs.lib_fp, rs.lib_name), lst_(rs, std::time(nullptr)) {}
+  explicit ListCommand(RunState& rs)
+      : rs_(rs), in_(rs.lib_in, rs.lib_name), lst_(rs, std::time(nullptr)), counts_(rs) {}
 
   void run();
 
@@ -96,9 +108,11 @@ class ListCommand {
   // module, the other modules are stepped over.
   template <class Read>
   void for_each_module(Read read);
-  // Reads the names of one symbol record into the tree: entries of `fixed`
-  // bytes and a name, through the entry with the empty name.
-  void read_names(int fixed, int& count, const char* trace_format);
+  // Reads the names of the symbol records of one kind into the tree, while
+  // they have `tag`, with `read`; counts them in `count`. Returns the tag
+  // that follows them.
+  template <class Read>
+  int read_names(int tag, int record, Read read, int& count, const char* trace_format);
   // Steps over the records from `tag` through the entry's end mark.
   void skip_to_end(int tag, std::initializer_list<int> allowed);
   void module_line();
@@ -113,22 +127,24 @@ class ListCommand {
   RecIn in_;
   Listing lst_;
   SymCounts n_;
+  SymbolTables names_;  // the names of the record being read
+  CountTrace counts_;
 };
 
 void ListCommand::run() {
   rs_.cur_file = rs_.lib_name;
-  get_header(rs_);
+  get_header(in_, rs_.header);
   check_cpu(rs_);
   // Every given name must denote a module before anything is written.
   select_modules(rs_);
   if (rs_.v) std::fputs("LISTOUT FILE = ", rs_.out);
   rs_.names_shown = false;
-  free_tables(rs_.tables);
+  free_tables(rs_.rotbl_rec.symbols);
   rs_.cur_file = rs_.lib_name;
 
   parse_lst0();
   parse_lst1();
-  free_tables(rs_.tables);
+  free_tables(rs_.rotbl_rec.symbols);
   parse_lst2();
   parse_lst3();
   parse_lst4();
@@ -141,8 +157,8 @@ void ListCommand::run() {
 }
 
 void ListCommand::rewind() {
-  in_.seek_start();
-  get_header(rs_);
+  rs_.lib_in.seek(0);
+  get_header(in_, rs_.header);
 }
 
 template <class Read>
@@ -165,11 +181,12 @@ void ListCommand::parse_lst0() {
   lst_page(lst_);
   std::FILE* fp = lst_.fp;
   std::fprintf(fp, "Library file name:       %s\n", shown_lib_name(rs_).c_str());
-  std::fprintf(fp, "Relocatable format:      %s\n", rs_.hdr_format.c_str());
+  const LibraryHeader& h = rs_.header;
+  std::fprintf(fp, "Relocatable format:      %s\n", h.hdr_format.c_str());
   std::fprintf(fp, "Last update time:        %4d-%s-%02d %02d:%02d\n", t[5] + 1900, month_name(t[4]), t[3],
                t[2], t[1]);
-  std::fprintf(fp, "Number of modules:       %-5d\n", rs_.hdr_modules);
-  std::fprintf(fp, "Number of global symbol: %-5d\n\n\n", rs_.hdr_symbols);
+  std::fprintf(fp, "Number of modules:       %-5d\n", h.hdr_modules);
+  std::fprintf(fp, "Number of global symbol: %-5d\n\n\n", h.hdr_symbols);
   lst_.line_cnt = 8;
 }
 
@@ -190,7 +207,7 @@ void ListCommand::parse_lst1() {
 }
 
 void ListCommand::module_line() {
-  const RotblRec& r = rs_.rotbl_rec;
+  const TableEntry& r = rs_.rotbl_rec;
   std::string name = r.mod_name;
   fill_to(name, '.', 14);
   std::fputs(name.c_str(), lst_.fp);
@@ -210,12 +227,8 @@ void ListCommand::parse_lst2() {
   rewind();
   n_ = SymCounts{};
   for_each_module([this] {
-    if (rs_.ftree.empty()) {
-      if (rs_.v) rs_.all_files = true;
-    } else {
-      rs_.obj_path = rs_.rotbl_rec.mod_name;
-    }
-    disp_fname(rs_);
+    if (rs_.ftree.empty() && rs_.v) rs_.all_files = true;
+    disp_fname(rs_, rs_.rotbl_rec.mod_name);
     get_f5lst();
   });
   global_title("PUBLIC symbol table ( symbol count = %04d ) \n\n", n_.pub + n_.equ + n_.bit);
@@ -270,37 +283,27 @@ void ListCommand::parse_lst5() {
 // Reads the next entry up to and including its F4 record; 0 at the table's end mark.
 int ListCommand::get_rotbl04() {
   trace(",get_rotbl04\n");
-  RotblRec& r = rs_.rotbl_rec;
   int tag = in_.get_tag();
   if (tag == fmt::kEnd) return 0;
   for (;; tag = in_.get_tag()) {
-    switch (tag) {
-      case fmt::kF0: r.mod_name = in_.get_str(); break;
-      case fmt::kF1:
-        r.entry_len = in_.get_long();
-        r.tail_len = in_.get_long();
-        break;
-      case fmt::kF2: r.mod_size = in_.get_long(); break;
-      case fmt::kF4:
-        for (int32_t& v : r.f4) v = in_.get_long();
-        return 1;
-      default: in_.malformed();
-    }
+    if (tag != fmt::kF0 && tag != fmt::kF1 && tag != fmt::kF2 && tag != fmt::kF4) in_.malformed();
+    read_entry_record(in_, tag, &rs_.rotbl_rec);
+    if (tag == fmt::kF4) return 1;
   }
 }
 
-void ListCommand::read_names(int fixed, int& count, const char* trace_format) {
-  for (;;) {
-    in_.skip(fixed);
-    const std::string& name = in_.get_str();
-    if (name.empty()) return;
-    ++count;
-    if (trace_format != nullptr && rs_.trace) {
-      move_cursor(rs_, 1, 24);
-      std::fprintf(rs_.out, trace_format, count);
-    }
-    lst_.sym_tree.add_sym(name);
+template <class Read>
+int ListCommand::read_names(int tag, int record, Read read, int& count, const char* trace_format) {
+  for (; tag == record; tag = in_.get_tag()) {
+    free_tables(names_);
+    counts_.start(trace_format, count);
+    read(in_, &names_, trace_format != nullptr && rs_.trace ? &counts_ : nullptr);
+    names_.for_each_name([&](std::string_view name) {
+      ++count;
+      lst_.sym_tree.add_sym(name);
+    });
   }
+  return tag;
 }
 
 void ListCommand::skip_to_end(int tag, std::initializer_list<int> allowed) {
@@ -315,15 +318,11 @@ void ListCommand::get_f5lst() {
   SymTree& tree = lst_.sym_tree;
   tree.set_module(rs_.rotbl_rec.mod_name);
   tree.set_kind(SymKind::kPublic);
-  int tag = in_.get_tag();
-  for (; tag == fmt::kF5; tag = in_.get_tag()) {
-    in_.skip(2);  // the block number
-    read_names(3, n_.pub, "_public synbol count = %d");
-  }
+  int tag = read_names(in_.get_tag(), fmt::kF5, get_repf4, n_.pub, "_public synbol count = %d");
   tree.set_kind(SymKind::kEqu);
-  for (; tag == fmt::kF6; tag = in_.get_tag()) read_names(4, n_.equ, "_public EQU count = %d");
+  tag = read_names(tag, fmt::kF6, get_repf5, n_.equ, "_public EQU count = %d");
   tree.set_kind(SymKind::kBit);
-  for (; tag == fmt::kFA; tag = in_.get_tag()) read_names(5, n_.bit, "_public BIT count = %d");
+  tag = read_names(tag, fmt::kFA, get_repfa, n_.bit, "_public BIT count = %d");
   skip_to_end(tag, {fmt::kF3, fmt::kF7, fmt::kF8, fmt::kF9});
 }
 
@@ -332,8 +331,7 @@ void ListCommand::get_f7lst() {
   trace(",get_f7lst\n");
   lst_.sym_tree.set_module(rs_.rotbl_rec.mod_name);
   lst_.sym_tree.set_kind(SymKind::kExternal);
-  int tag = skip_f563();
-  for (; tag == fmt::kF7; tag = in_.get_tag()) read_names(0, n_.ext, nullptr);
+  int tag = read_names(skip_f563(), fmt::kF7, get_repf6, n_.ext, nullptr);
   skip_to_end(tag, {fmt::kF8, fmt::kF9});
 }
 

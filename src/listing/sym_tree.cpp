@@ -17,8 +17,8 @@ void SymTree::set_module(const std::string& mod_name) {
   module_ = std::make_shared<const std::string>(mod_name);
 }
 
-void SymTree::add_sym(const std::string& name) {
-  nodes_.push_back(SymNode{name, module_, kind_});
+void SymTree::add_sym(std::string_view name) {
+  nodes_.push_back(SymNode{std::string(name), module_, kind_});
 }
 
 const std::vector<SymNode>& SymTree::in_order() {

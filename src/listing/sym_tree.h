@@ -10,9 +10,10 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-enum class SymKind { kPublic = 0, kEqu = 1, kExternal = 2, kBit = 3 };
+#include "format/symbols.h"
 
 struct SymNode {
   std::string name;
@@ -26,7 +27,7 @@ class SymTree {
   void set_module(const std::string& mod_name);
   void set_kind(SymKind kind) { kind_ = kind; }
 
-  void add_sym(const std::string& name);
+  void add_sym(std::string_view name);
   bool empty() const { return nodes_.empty(); }
   void clear() { nodes_.clear(); }
 

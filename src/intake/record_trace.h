@@ -1,0 +1,36 @@
+// The trace lines that the commands show while the format readers work:
+// running symbol counts at one place of the screen, the first F7 and F8
+// positions, a bad F7 item, and one line per record in the style of the
+// routine that reads it.
+#pragma once
+
+#include "format/trace.h"
+
+struct RunState;
+
+class RecordTrace : public FormatTrace {
+ public:
+  // What a record's tag shows.
+  enum class Records {
+    kNone,
+    kParse,    // "parse->F0": the module copier
+    kTags,     // "F0-": the reader of an entry's fixed records
+    kReaders,  // ",get_repf4": the reader of a whole entry, at its symbol records
+  };
+
+  RecordTrace(RunState& rs, Records records, bool first_records = false)
+      : rs_(rs), records_(records), first_records_(first_records) {}
+
+  void record(int tag) override;
+  void symbol_read(SymKind kind, int count) override;
+  void first_record(int tag, int32_t offset) override;
+  void bad_first_item(int byte) override;
+
+ private:
+  RunState& rs_;
+  Records records_;
+  bool first_records_;
+};
+
+// The trace to give a reader: none unless the trace flag is set.
+FormatTrace* traced(RunState& rs, RecordTrace& trace);
