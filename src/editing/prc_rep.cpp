@@ -160,7 +160,6 @@ void replace_bodies(RunState& rs) {
   for (const ReplaceEntry& entry : rs.replace_table) {
     if (!entry.selected) {
       rs.cur_file = rs.lib_name;
-      rs.body_out.limit(fmt::kMaxOffset, rs.lib_name);
       copy_body(rs, rs.lib_in, &rs.body_out, entry.body_len, rs.lib_name);
       rs.bodies.push_back(BodyRef{entry.body_len, ""});
       continue;
@@ -170,7 +169,6 @@ void replace_bodies(RunState& rs) {
     rs.obj_fp = host::open_read(file);
     if (rs.obj_fp == nullptr) error_exit(rs, kCantOpen, file);
     rs.obj_in.attach(rs.obj_fp, file, &g_break_requested);
-    rs.body_out.limit(fmt::kMaxOffset, host::base_name(file));
     copy_body(rs, rs.obj_in, &rs.body_out, entry.new_len, file);
     close_obj(rs);
     rs.bodies.push_back(BodyRef{entry.new_len, host::base_name(file)});
