@@ -1,13 +1,14 @@
 // Writes the benchmark's relocatable modules with the test support's module
 // writer.
 //
-//   make_workload [-r] DIR FIRST LAST
+//   make_workload [-r] [-b BLOCKS] DIR FIRST LAST
 //
 // writes the modules FIRST to LAST (M0001.QOB and so on, numbered from 1 to
 // 1000) into DIR; with -r their second versions, which replace runs put in
 // place of the first ones. Every module is about 20 KB: its format and a
 // comment, one block of 50 public symbols, 5 EQU and 5 BIT symbols, 30
-// externals, two descriptors, 20 item entries and 16 KiB of contents.
+// externals, two descriptors, 20 item entries and 16 KiB of contents in
+// four blocks of 4 KiB; -b gives another number of blocks (40: about 170 KB).
 // Odd-numbered modules list their names in ascending order, even-numbered
 // ones in random order. Global names are unique across all 1000 modules;
 // the externals name public symbols of other modules. The contents are
@@ -30,7 +31,7 @@ constexpr int kEqus = 5;
 constexpr int kBits = 5;
 constexpr int kExternals = 30;
 constexpr int kItemEntries = 20;
-constexpr int kContentBlocks = 4;
+constexpr int kDefaultBlocks = 4;
 constexpr std::size_t kBlockSize = 4096;
 
 // A well-mixed 64-bit value of `x`: the same on every host and compiler.
@@ -72,7 +73,7 @@ qob::ByteVec content_block(uint64_t seed) {
   return block;
 }
 
-qob::ByteVec module_bytes(int m, int version) {
+qob::ByteVec module_bytes(int m, int version, int content_blocks) {
   uint32_t base = static_cast<uint32_t>(version) * 0x1000;
   std::vector<qob::TriSym> publics;
   for (int k = 0; k < kPublics; ++k)
@@ -102,7 +103,7 @@ qob::ByteVec module_bytes(int m, int version) {
     entries.push_back(e);
   }
   std::vector<qob::ByteVec> blocks;
-  for (int b = 0; b < kContentBlocks; ++b)
+  for (int b = 0; b < content_blocks; ++b)
     blocks.push_back(content_block(static_cast<uint64_t>(m) * 1000 + static_cast<uint64_t>(version) * 10 +
                                    static_cast<uint64_t>(b)));
   return qob::Module()
@@ -124,13 +125,20 @@ qob::ByteVec module_bytes(int m, int version) {
 
 int main(int argc, char** argv) {
   int version = 1;
+  int blocks = kDefaultBlocks;
   int arg = 1;
-  if (argc > 1 && std::string(argv[1]) == "-r") {
-    version = 2;
-    ++arg;
+  for (; arg < argc && argv[arg][0] == '-'; ++arg) {
+    std::string option = argv[arg];
+    if (option == "-r") {
+      version = 2;
+    } else if (option == "-b" && arg + 1 < argc) {
+      blocks = std::atoi(argv[++arg]);
+    } else {
+      break;
+    }
   }
-  if (argc - arg != 3) {
-    std::fprintf(stderr, "usage: make_workload [-r] DIR FIRST LAST\n");
+  if (argc - arg != 3 || blocks < 0) {
+    std::fprintf(stderr, "usage: make_workload [-r] [-b BLOCKS] DIR FIRST LAST\n");
     return 2;
   }
   std::filesystem::path dir = argv[arg];
@@ -142,6 +150,6 @@ int main(int argc, char** argv) {
   }
   std::filesystem::create_directories(dir);
   for (int m = first; m <= last; ++m)
-    qob::write_file(dir / ("M" + digits(m, 4) + ".QOB"), module_bytes(m, version));
+    qob::write_file(dir / ("M" + digits(m, 4) + ".QOB"), module_bytes(m, version, blocks));
   return 0;
 }

@@ -1,171 +1,208 @@
 #!/usr/bin/env bash
-# The benchmark: vorna against llvm-ar and GNU ar on the same modules.
+# The benchmark: vorna against llvm-ar on the same modules, in interleaved
+# rounds, with the physical floor of each operation beside them.
 #
 #   bench/run.sh [BUILD_DIR]        (default: build)
 #
-# Builds vorna, the workload writer and the timing wrapper in BUILD_DIR (a
-# Release build is configured there when none exists; the option VORNA_BENCH,
-# which adds the last two, is turned on), writes the workload (1000 modules of
-# about 20 KB each, made by our own module writer) and times every operation
-# for the three programs in one run, interleaved, RUNS times (default 5), at
-# 250, 500 and 1000 modules. Every timed run starts from a fresh copy of its
-# input, made and synced to disk outside the timing. It prints the medians,
-# the ratio vorna/llvm-ar and the peak resident set size as Markdown tables:
-# the operations at 1000 modules, then the time per module at each size.
+# Builds vorna and the benchmark tools in BUILD_DIR (a Release build is
+# configured there when none exists; the option VORNA_BENCH is turned on),
+# writes the workloads with our own module writer and measures every
+# operation RUNS times (default 7) at each size. A round times vorna,
+# llvm-ar and the floor one after another, in an order that turns from round
+# to round, each from a fresh copy of its input synced to disk beforehand;
+# the ratio vorna / llvm-ar is taken within the round, so both ran under the
+# same load, and the median of the rounds' ratios is reported with its
+# spread (lowest and highest). A spread wider than SPREAD (default 1.5, the
+# highest ratio over the lowest) is marked: the machine was too busy for
+# that figure.
 #
-# Environment: RUNS (runs per measurement), WORK (scratch directory, default
-# BUILD_DIR/bench-work; its contents are replaced).
+# Workloads: "normal", 1000 modules of about 20 KB (sizes 250, 500 and 1000),
+# and "large", the same modules with contents ten times larger, about 170
+# KB (sizes 250 and 1000). The floor copies the operation's output bytes
+# with copy_file_range and syncs once (for extract: into one file per module,
+# unsynced, as neither program syncs them); list has none.
+#
+# Environment: RUNS, SPREAD, WORKLOADS (default "normal large"), WORK
+# (scratch directory, default BUILD_DIR/bench-work; its contents are replaced),
+# VORNA_EXE (another vorna to measure, say an earlier build; the tools still
+# come from BUILD_DIR).
 set -euo pipefail
+# The runs find their libraries where they are told, whatever the caller's
+# environment says.
+unset VORNA TMP
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(mkdir -p "${1:-$root/build}" && cd "${1:-$root/build}" && pwd)
-runs=${RUNS:-5}
+runs=${RUNS:-7}
+spread_limit=${SPREAD:-1.5}
+workloads=(${WORKLOADS:-normal large})
 work=${WORK:-$build/bench-work}
-sizes=(250 500 1000)
-ops=(create append extract delete replace replace-u list)
-tools=(vorna llvm-ar gnu-ar)
+ops=(create append delete replace replace-u extract list)
+tools=(vorna llvm-ar floor)
 
-# The yardsticks, installed when missing.
-missing=()
-command -v llvm-ar >/dev/null || missing+=(llvm)
-command -v ar >/dev/null || missing+=(binutils)
-if ((${#missing[@]})); then
+# The yardstick, installed when missing.
+if ! command -v llvm-ar >/dev/null; then
   sudo=""
   ((EUID == 0)) || sudo=sudo
   $sudo apt-get update
-  $sudo apt-get install -y "${missing[@]}"
+  $sudo apt-get install -y llvm
 fi
 
 # The benchmark tools are built only with VORNA_BENCH, which is turned on here
-# (also in an existing build directory, whose build type is kept).
-config=(-DVORNA_BENCH=ON)
-[[ -f $build/CMakeCache.txt ]] || config+=(-DCMAKE_BUILD_TYPE=Release)
-cmake -S "$root" -B "$build" "${config[@]}" >/dev/null
+# (in an existing build directory too, keeping its build type).
+if [[ -f $build/CMakeCache.txt ]]; then
+  cmake -S "$root" -B "$build" -DVORNA_BENCH=ON >/dev/null
+else
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORNA_BENCH=ON >/dev/null
+fi
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 [[ $build_type == Release ]] || echo "warning: $build is a '$build_type' build, not Release" >&2
-log=$(cmake --build "$build" --target vorna make_workload bench_timeit -j2 2>&1) || { echo "$log" >&2; exit 1; }
-vorna=$build/vorna
+log=$(cmake --build "$build" --target vorna make_workload bench_timeit bench_floor -j2 2>&1) ||
+  { echo "$log" >&2; exit 1; }
+vorna=${VORNA_EXE:-$build/vorna}
 timeit=$build/bench_timeit
+floor=$build/bench_floor
 
-# The workload: all modules once, dated in the past so that the second
-# versions written for replace are newer (replace -u then replaces them too).
-rm -rf "$work"
-mkdir -p "$work/base" "$work/results"
-cd "$work"
-"$build/make_workload" mods 1 1000
-touch -d '2024-01-01 00:00:00' mods/*.QOB
-for n in "${sizes[@]}"; do "$build/make_workload" -r new $((n / 2)) $((n / 2)); done
-
+sizes_of() { [[ $1 == normal ]] && echo "250 500 1000" || echo "250 1000"; }
+blocks_of() { [[ $1 == normal ]] && echo 4 || echo 40; }
 mod() { printf 'M%04d.QOB' "$1"; }
-mod_files() { for ((i = $1; i <= $2; ++i)); do printf '../mods/%s\n' "$(mod "$i")"; done; }
+mod_files() { for ((i = $1; i <= $2; ++i)); do printf '%s/mods/%s\n' "$wdir" "$(mod "$i")"; done; }
 
 # Runs a command in run/, failing the benchmark with its output when it fails.
 quiet() {
   local log
-  log=$(cd run && "$@" 2>&1) || { printf 'failed: %s\n%s\n' "$*" "$log" >&2; exit 1; }
+  log=$(cd "$wdir/run" && "$@" 2>&1) || { printf 'failed: %s\n%s\n' "$*" "$log" >&2; exit 1; }
 }
 
-# Prepares run/ for one operation of one program on n modules (untimed) and
-# sets `cmd` to the command to time, `lib` to the library it works on there.
+# Prepares run/ for one operation of one tool on n modules (untimed) and sets
+# `cmd` to the command to time there.
 prepare() {
-  local op=$1 tool=$2 n=$3 ext=.a prog=ar
-  lib=W.a
+  local op=$1 tool=$2 n=$3 lib=W.a ext=.a
   [[ $tool == vorna ]] && lib=W.LIB ext=.LIB
-  [[ $tool == llvm-ar ]] && prog=llvm-ar
-  rm -rf run && mkdir run
-  case $op in
-    append) cp "base/$tool-less-$n$ext" "run/$lib" ;;
-    delete | replace | replace-u | list) cp "base/$tool-$n$ext" "run/$lib" ;;
-  esac
-  local all=../base/$tool-$n$ext mid new last
-  mid=$(mod $((n / 2)))
-  new=../new/$mid
-  last=../mods/$(mod "$n")
+  rm -rf "$wdir/run" && mkdir "$wdir/run"
   case $tool-$op in
-    vorna-create) cmd=("$vorna" -a -o "$lib" "@../create-$n.cmd") ;;
+    floor-*) ;;
+    *-append) cp "$wdir/base/$tool-less-$n$ext" "$wdir/run/$lib" ;;
+    *-delete | *-replace | *-replace-u | *-list) cp "$wdir/base/$tool-$n$ext" "$wdir/run/$lib" ;;
+  esac
+  local all=$wdir/base/$tool-$n$ext mid new last
+  mid=$(mod $((n / 2)))
+  new=$wdir/new/$mid
+  last=$wdir/mods/$(mod "$n")
+  case $tool-$op in
+    vorna-create) cmd=("$vorna" -a -o "$lib" "@$wdir/create-$n.cmd") ;;
     vorna-append) cmd=("$vorna" -a -o "$lib" -f "$last") ;;
-    vorna-extract) cmd=("$vorna" -x -o "$all") ;;
     vorna-delete) cmd=("$vorna" -d -o "$lib" -f "$mid") ;;
     vorna-replace) cmd=("$vorna" -r -o "$lib" -f "$new") ;;
     vorna-replace-u) cmd=("$vorna" -ru -o "$lib" -f "$new") ;;
+    vorna-extract) cmd=("$vorna" -x -o "$all") ;;
     vorna-list) cmd=("$vorna" -l -o "$lib") ;;
-    *-create) mapfile -t cmd < <(mod_files 1 "$n"); cmd=("$prog" rcs "$lib" "${cmd[@]}") ;;
-    *-append) cmd=("$prog" rcs "$lib" "$last") ;;
-    # The listing's yardstick: extracting every module.
-    *-extract | *-list) cmd=("$prog" x "$all") ;;
-    *-delete) cmd=("$prog" d "$lib" "$mid") ;;
-    *-replace) cmd=("$prog" r "$lib" "$new") ;;
-    *-replace-u) cmd=("$prog" ru "$lib" "$new") ;;
+    llvm-ar-create) mapfile -t cmd < <(mod_files 1 "$n"); cmd=(llvm-ar rcs "$lib" "${cmd[@]}") ;;
+    llvm-ar-append) cmd=(llvm-ar rcs "$lib" "$last") ;;
+    llvm-ar-delete) cmd=(llvm-ar d "$lib" "$mid") ;;
+    llvm-ar-replace) cmd=(llvm-ar r "$lib" "$new") ;;
+    llvm-ar-replace-u) cmd=(llvm-ar ru "$lib" "$new") ;;
+    llvm-ar-extract) cmd=(llvm-ar x "$all") ;;
+    llvm-ar-list) cmd=(llvm-ar t "$lib") ;;
+    floor-create) mapfile -t cmd < <(mod_files 1 "$n"); cmd=("$floor" W.out "${cmd[@]}") ;;
+    floor-delete) cmd=("$floor" W.out "$wdir/base/vorna-less-$n.LIB") ;;
+    floor-extract) mapfile -t cmd < <(mod_files 1 "$n"); cmd=("$floor" -d . "$wdir/base/bodies-$n" "${cmd[@]}") ;;
+    floor-list) cmd=(true) ;;
+    floor-*) cmd=("$floor" W.out "$wdir/base/vorna-$n.LIB") ;;
   esac
 }
 
-# The inputs, made by each program itself: for each size the library of all
-# modules and the one without the last module (for append).
-for n in "${sizes[@]}"; do
-  for count in $((n - 1)) "$n"; do { echo -f; mod_files 1 "$count"; } >"create-$count.cmd"; done
-  for tool in "${tools[@]}"; do
-    prepare create "$tool" $((n - 1))
-    quiet "${cmd[@]}"
-    mv "run/$lib" "base/$tool-less-$n${lib#W}"
-    prepare create "$tool" "$n"
-    quiet "${cmd[@]}"
-    mv "run/$lib" "base/$tool-$n${lib#W}"
-  done
-done
+# Median, lowest and highest of a column of numbers.
+stats() { sort -g | awk '{v[NR] = $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1], v[NR]}'; }
+column() { awk -v c="$2" '{print $c}' "$results/$1"; }
+# The per-round ratios of vorna to llvm-ar.
+ratios() { paste -d' ' "$results/$1-vorna-$2" "$results/$1-llvm-ar-$2" | awk '{print $1 / $3}'; }
 
-total=$((runs * ${#sizes[@]} * ${#ops[@]} * ${#tools[@]}))
-done_runs=0
-for ((rep = 0; rep < runs; ++rep)); do
+start_time=$(date '+%Y-%m-%d %H:%M %Z')
+for workload in "${workloads[@]}"; do
+  wdir=$work/$workload
+  results=$wdir/results
+  rm -rf "$wdir"
+  mkdir -p "$wdir/base" "$results"
+  blocks=$(blocks_of "$workload")
+  read -ra sizes <<<"$(sizes_of "$workload")"
+  # All modules once, dated in the past, so that their second versions are
+  # newer and replace -u replaces them too.
+  "$build/make_workload" -b "$blocks" "$wdir/mods" 1 1000
+  touch -d '2024-01-01 00:00:00' "$wdir"/mods/*.QOB
+  for n in "${sizes[@]}"; do "$build/make_workload" -r -b "$blocks" "$wdir/new" $((n / 2)) $((n / 2)); done
+
+  # The inputs, made by each program itself: for each size the library of
+  # all modules and the one without the last module (for append).
   for n in "${sizes[@]}"; do
-    for op in "${ops[@]}"; do
-      for ((t = 0; t < ${#tools[@]}; ++t)); do
-        # Each run starts with another program, so none always runs first.
-        tool=${tools[(t + rep) % ${#tools[@]}]}
-        prepare "$op" "$tool" "$n"
-        sync
-        quiet "$timeit" "$work/results/$op-$tool-$n" "${cmd[@]}"
-        done_runs=$((done_runs + 1))
+    for count in $((n - 1)) "$n"; do { echo -f; mod_files 1 "$count"; } >"$wdir/create-$count.cmd"; done
+    mod_files 1 "$n" | xargs cat >"$wdir/base/bodies-$n"
+    for tool in vorna llvm-ar; do
+      ext=.a && [[ $tool == vorna ]] && ext=.LIB
+      prepare create "$tool" $((n - 1))
+      quiet "${cmd[@]}"
+      mv "$wdir"/run/W$ext "$wdir/base/$tool-less-$n$ext"
+      prepare create "$tool" "$n"
+      quiet "${cmd[@]}"
+      mv "$wdir"/run/W$ext "$wdir/base/$tool-$n$ext"
+    done
+  done
+
+  total=$((runs * ${#sizes[@]} * ${#ops[@]}))
+  done_rounds=0
+  for ((round = 0; round < runs; ++round)); do
+    for n in "${sizes[@]}"; do
+      for op in "${ops[@]}"; do
+        for ((t = 0; t < ${#tools[@]}; ++t)); do
+          tool=${tools[(t + round) % ${#tools[@]}]}
+          prepare "$op" "$tool" "$n"
+          sync
+          quiet "$timeit" "$results/$op-$tool-$n" "${cmd[@]}"
+        done
+        done_rounds=$((done_rounds + 1))
+        printf '\r%s: %d of %d rounds' "$workload" "$done_rounds" "$total" >&2
       done
     done
-    printf '\r%d of %d runs' "$done_runs" "$total" >&2
+  done
+  printf '\n' >&2
+  rm -rf "$wdir/run"
+
+  module_kb=$(du -k "$wdir/mods/M0001.QOB" | cut -f1)
+  echo
+  echo "Workload \"$workload\": 1000 modules of about $module_kb KB ($(du -m "$wdir/base/vorna-1000.LIB" | cut -f1) MB library), $runs rounds"
+  echo
+  echo "| operation (1000 modules) | vorna ms | llvm-ar ms | floor ms | vorna / llvm-ar, median of rounds (lowest - highest) | peak RSS vorna / llvm-ar (MB) |"
+  echo "|---|---:|---:|---:|---|---|"
+  for op in "${ops[@]}"; do
+    read -r v _ < <(column "$op-vorna-1000" 1 | stats)
+    read -r l _ < <(column "$op-llvm-ar-1000" 1 | stats)
+    read -r f _ < <(column "$op-floor-1000" 1 | stats)
+    read -r rm rlo rhi < <(ratios "$op" 1000 | stats)
+    read -r _ _ mv < <(column "$op-vorna-1000" 2 | stats)
+    read -r _ _ ml < <(column "$op-llvm-ar-1000" 2 | stats)
+    label=$op && [[ $op == list ]] && label="list (llvm-ar t)"
+    awk -v label="$label" -v v="$v" -v l="$l" -v f="$f" -v rm="$rm" -v rlo="$rlo" -v rhi="$rhi" \
+      -v mv="$mv" -v ml="$ml" -v limit="$spread_limit" -v list="$([[ $op == list ]] && echo 1)" \
+      'BEGIN {floor_ms = list ? "-" : sprintf("%.1f", f * 1000)
+              mark = rhi / rlo > limit ? " **wide spread**" : ""
+              printf "| %s | %.1f | %.1f | %s | %.2f (%.2f - %.2f)%s | %.1f / %.1f |\n",
+                     label, v * 1000, l * 1000, floor_ms, rm, rlo, rhi, mark, mv / 1024, ml / 1024}'
+  done
+  echo
+  echo "| operation | vorna µs/module at ${sizes[*]} | last vs first | llvm-ar µs/module at ${sizes[*]} | last vs first |"
+  echo "|---|---|---:|---|---:|"
+  for op in "${ops[@]}"; do
+    row="| $op"
+    for tool in vorna llvm-ar; do
+      per=()
+      for n in "${sizes[@]}"; do
+        read -r t _ < <(column "$op-$tool-$n" 1 | stats)
+        per+=("$(awk -v t="$t" -v n="$n" 'BEGIN {printf "%.1f", t * 1e6 / n}')")
+      done
+      row+=" | ${per[*]} | $(awk -v a="${per[0]}" -v b="${per[-1]}" 'BEGIN {printf "%.2f", b / a}')"
+    done
+    echo "$row |"
   done
 done
-printf '\n' >&2
-rm -rf run
-
-# Median of the times (seconds) and maximum of the peak RSS (KB) of one measurement.
-median() { sort -n -k1,1 "$work/results/$1" | awk '{t[NR] = $1} END {print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2}'; }
-peak() { awk 'm < $2 {m = $2} END {print m}' "$work/results/$1"; }
-
 echo
-echo "Performance, $(date '+%Y-%m-%d %H:%M %Z'), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1), median of $runs runs"
-echo
-echo "| operation (1000 modules) | vorna ms | llvm-ar ms | GNU ar ms | vorna / llvm-ar | peak RSS vorna / llvm-ar / GNU ar (MB) |"
-echo "|---|---:|---:|---:|---:|---|"
-for op in "${ops[@]}"; do
-  v=$(median "$op-vorna-1000")
-  l=$(median "$op-llvm-ar-1000")
-  g=$(median "$op-gnu-ar-1000")
-  awk -v op="$op" -v v="$v" -v l="$l" -v g="$g" -v rv="$(peak "$op-vorna-1000")" \
-    -v rl="$(peak "$op-llvm-ar-1000")" -v rg="$(peak "$op-gnu-ar-1000")" \
-    'BEGIN {label = op == "list" ? "list (vs. extract all)" : op
-            printf "| %s | %.1f | %.1f | %.1f | %.2f | %.1f / %.1f / %.1f |\n",
-                   label, v * 1000, l * 1000, g * 1000, v / l, rv / 1024, rl / 1024, rg / 1024}'
-done
-echo
-echo "create: all modules in one run (vorna -a -o W.LIB @cmdfile; ar rcs W.a modules). append: the last module"
-echo "to the library of the others (vorna -a; ar rcs). extract: every module (vorna -x; ar x). delete: the middle"
-echo "module (vorna -d; ar d). replace: the middle module by its second version (vorna -r; ar r), replace-u the"
-echo "same with the update check (vorna -ru; ar ru). list: vorna -l, measured against ar x of every module."
-echo
-echo "| operation | vorna µs/module at ${sizes[*]} | 1000 vs 250 | llvm-ar µs/module at ${sizes[*]} | 1000 vs 250 |"
-echo "|---|---|---:|---|---:|"
-for op in "${ops[@]}"; do
-  row="| $op"
-  for tool in vorna llvm-ar; do
-    per=()
-    for n in "${sizes[@]}"; do per+=("$(awk -v t="$(median "$op-$tool-$n")" -v n="$n" 'BEGIN {printf "%.1f", t * 1e6 / n}')"); done
-    row+=" | ${per[*]} | $(awk -v a="${per[0]}" -v b="${per[-1]}" 'BEGIN {printf "%.2f", b / a}')"
-  done
-  echo "$row |"
-done
+echo "Measured $start_time on $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1), $(df -T "$work" | awk 'NR == 2 {print $2}')."

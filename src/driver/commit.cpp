@@ -1,10 +1,13 @@
 // The library commit.
 //
-// The editing commands leave the new module table in tmp1 and the new
-// bodies in tmp2. The commit writes the new library into tmp3: the header,
-// the entries with each body's absolute offset filled in (only now known),
-// the table's end mark, the bodies and the final end mark. The file is synced
-// and then put in the place of the old library, which becomes the backup.
+// The editing commands leave the new module table in tmp1, the bodies that
+// come from relocatable files in tmp2, and a plan of where every body of the
+// new library lies: in the old library or in tmp2. The commit writes the
+// new library into tmp3: the header, the entries with each body's absolute
+// offset filled in (only now known), the table's end mark, the bodies, each
+// copied once from where it lies, and the final end mark. The file is sent
+// to the device while it is written, synced, and then put in the place of
+// the old library, which becomes the backup.
 #include <algorithm>
 #include <array>
 
@@ -92,6 +95,49 @@ void get_offset(RunState& rs, RecOut& out, int64_t header_size, int64_t table_si
   }
 }
 
+// While the new library is written, what is written is sent to the device
+// in pieces of this size, so that the final sync finds little left to do.
+constexpr int64_t kWritebackPiece = 8 << 20;
+
+class Writeback {
+ public:
+  explicit Writeback(std::FILE* fp) : fp_(fp) {}
+  void wrote(int64_t n) {
+    written_ += n;
+    if (written_ - sent_ < kWritebackPiece) return;
+    host::start_writeback(fp_, sent_, written_ - sent_);
+    sent_ = written_;
+  }
+
+ private:
+  std::FILE* fp_;
+  int64_t written_ = 0;
+  int64_t sent_ = 0;
+};
+
+// Copies the bodies into the new library from where they lie, each run of
+// bodies that lie back to back at once, in pieces between which an
+// interrupt is seen.
+void copy_bodies(RunState& rs, Writeback& writeback) {
+  for (auto body = rs.bodies.begin(); body != rs.bodies.end();) {
+    BodyRef run = *body;
+    for (++body; body != rs.bodies.end() && body->from == run.from && body->at == run.at + run.size; ++body)
+      run.size += body->size;
+    bool staged = run.from == BodyRef::From::kStaged;
+    std::FILE* from = staged ? rs.tmp2_fp : rs.lib_fp;
+    for (int64_t done = 0; done < run.size; done += kWritebackPiece) {
+      poll_break(rs);
+      int64_t piece = std::min(kWritebackPiece, run.size - done);
+      switch (host::copy_range(from, run.at + done, piece, rs.tmp3_fp)) {
+        case host::Copy::kDone: break;
+        case host::Copy::kReadFailed: error_exit(rs, kReadError, staged ? "TMP_FILE" : rs.lib_name);
+        case host::Copy::kWriteFailed: error_exit(rs, kDiskFull);
+      }
+      writeback.wrote(piece);
+    }
+  }
+}
+
 // Back to the start of a working file that the command has written.
 void rewind_work_file(RunState& rs, std::FILE* fp) {
   if (!host::seek(fp, 0, SEEK_SET)) error_exit(rs, kSeekError, "TMP_FILE");
@@ -106,15 +152,16 @@ void write_library(RunState& rs) {
   rewind_work_file(rs, rs.tmp1_fp);
 
   RecOut out(rs.tmp3_fp);
+  Writeback writeback(rs.tmp3_fp);
   if (rs.trace) std::fputs(",put header", rs.out);
   put_header(out, rs.header);
   get_offset(rs, out, header_size, table_size);
   out.put_byte(fmt::kEnd);
-
-  rewind_work_file(rs, rs.tmp2_fp);
-  InputFile tmp2;
-  tmp2.attach(rs.tmp2_fp, "TMP_FILE", &g_break_requested);
-  RecIn(tmp2, "TMP_FILE").copy_bytes(rs.body_out.count(), out);
+  out.flush();
+  writeback.wrote(out.count());
+  copy_bodies(rs, writeback);
+  // The bodies went past the stream, which writes the last byte at the end.
+  if (!host::seek(rs.tmp3_fp, 0, SEEK_END)) error_exit(rs, kSeekError, "TMP_FILE");
   out.put_byte(fmt::kEnd);
   out.flush();
   if (!host::sync_stream(rs.tmp3_fp)) error_exit(rs, kCloseFailed);
@@ -144,6 +191,9 @@ void put_in_place(RunState& rs) {
 void commit_library(RunState& rs) {
   if (rewrites_library(rs.command)) {
     write_library(rs);
+    // The old library is closed before the new one takes its name: some
+    // hosts do not replace a file that is open.
+    close_library(rs);
     poll_break(rs);
     put_in_place(rs);
   }

@@ -150,6 +150,8 @@ void close_files(RunState& rs) {
   if (rewrites_library(rs.command)) {
     rs.table_out.flush();
     rs.body_out.flush();
+    // The library stays open: the commit copies its bodies.
+    return;
   }
   if (writes_listing(rs.command)) {
     // The listing's lines are not checked one by one: a write that failed on

@@ -31,9 +31,13 @@ struct ReplaceEntry {
   int32_t new_len = 0;   // replace: the body that takes its place
 };
 
-// A body of the new library, in table order: its size and the relocatable
+// A body of the new library, in table order: where its bytes lie (in the
+// old library, or staged in tmp2), how many there are, and the relocatable
 // file it comes from (empty for a body kept from the old library).
 struct BodyRef {
+  enum class From { kLibrary, kStaged };
+  From from;
+  int64_t at;
   int64_t size;
   std::string source;
 };

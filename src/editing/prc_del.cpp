@@ -1,6 +1,7 @@
 // The delete command: removes the named modules. The remaining entries go
-// to tmp1 and the remaining bodies to tmp2, byte for byte; the commit then
-// writes the new library, or removes it when no module is left.
+// to tmp1; the remaining bodies are checked, and the commit copies them into
+// the new library byte for byte, or removes the library when no module is
+// left.
 #include "driver/driver.h"
 #include "driver/errors.h"
 #include "driver/run_state.h"
@@ -51,8 +52,9 @@ void parse_del(RunState& rs) {
         std::fprintf(rs.out, "cmd_ctbl module name=%s\n", rs.ftree[entry.file_index].name.c_str());
       lib.skip(entry.body_len);
     } else {
-      copy_body(rs, rs.lib_in, &rs.body_out, entry.body_len, rs.lib_name);
-      rs.bodies.push_back(BodyRef{entry.body_len, ""});
+      int64_t at = rs.lib_in.position();
+      copy_body(rs, rs.lib_in, nullptr, entry.body_len, rs.lib_name);
+      rs.bodies.push_back(BodyRef{BodyRef::From::kLibrary, at, entry.body_len, ""});
     }
   }
 }

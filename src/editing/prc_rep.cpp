@@ -154,14 +154,16 @@ void replace_entries(RunState& rs) {
   }
 }
 
-// The body pass: kept bodies from the library, replaced ones from their files.
+// The body pass: kept bodies are checked where they lie in the library,
+// replaced ones copied from their files to tmp2.
 void replace_bodies(RunState& rs) {
   RecIn lib(rs.lib_in, rs.lib_name);
   for (const ReplaceEntry& entry : rs.replace_table) {
     if (!entry.selected) {
       rs.cur_file = rs.lib_name;
-      copy_body(rs, rs.lib_in, &rs.body_out, entry.body_len, rs.lib_name);
-      rs.bodies.push_back(BodyRef{entry.body_len, ""});
+      int64_t at = rs.lib_in.position();
+      copy_body(rs, rs.lib_in, nullptr, entry.body_len, rs.lib_name);
+      rs.bodies.push_back(BodyRef{BodyRef::From::kLibrary, at, entry.body_len, ""});
       continue;
     }
     const std::string& file = rs.ftree[entry.file_index].name;
@@ -169,9 +171,10 @@ void replace_bodies(RunState& rs) {
     rs.obj_fp = host::open_read(file);
     if (rs.obj_fp == nullptr) error_exit(rs, kCantOpen, file);
     rs.obj_in.attach(rs.obj_fp, file, &g_break_requested);
+    int64_t at = rs.body_out.count();
     copy_body(rs, rs.obj_in, &rs.body_out, entry.new_len, file);
     close_obj(rs);
-    rs.bodies.push_back(BodyRef{entry.new_len, host::base_name(file)});
+    rs.bodies.push_back(BodyRef{BodyRef::From::kStaged, at, entry.new_len, host::base_name(file)});
     if (rs.trace) std::fprintf(rs.out, "\nskip length = %dl\n", static_cast<int>(entry.body_len));
     lib.skip(entry.body_len);
   }

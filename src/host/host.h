@@ -94,6 +94,16 @@ int64_t tell(std::FILE* fp);
 // Flushes the stream and syncs the file to the device; false when either failed.
 bool sync_stream(std::FILE* fp);
 
+// How a copy between files ended.
+enum class Copy { kDone, kReadFailed, kWriteFailed };
+// Copies `length` bytes of the file `from` is open on, from its position
+// `at`, to where the unbuffered stream `to` stands; the system copies them
+// itself where it can.
+Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to);
+// Starts sending `length` bytes of the file from `at` on to the device
+// without waiting for them; a hint only, a failure shows at the sync.
+void start_writeback(std::FILE* fp, int64_t at, int64_t length);
+
 // Puts the new library, held open as `fresh_fp` under the name `fresh`, in
 // the place of `final`. It gets the old library's mode and group (or what a
 // new file would get). An old library of that name becomes `backup`; the

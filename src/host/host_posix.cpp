@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 #include "host/host.h"
 
@@ -189,6 +191,57 @@ bool stream_time(std::FILE* fp, std::time_t& mtime) {
 }
 
 bool sync_stream(std::FILE* fp) { return std::fflush(fp) == 0 && ::fsync(::fileno(fp)) == 0; }
+
+namespace {
+
+// Reasons for the system's copy to decline, where reading and writing still work.
+bool copy_unsupported(int error) {
+  return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL || error == EBADF;
+}
+
+// The copy by reading and writing, in blocks of this size.
+constexpr std::size_t kCopyBlock = 1 << 20;
+
+Copy copy_by_blocks(int in, off_t at, int64_t length, int out) {
+  std::vector<char> buffer(static_cast<std::size_t>(std::min<int64_t>(length, kCopyBlock)));
+  while (length > 0) {
+    ssize_t got = ::pread(in, buffer.data(), static_cast<std::size_t>(std::min<int64_t>(length, kCopyBlock)), at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return Copy::kReadFailed;
+    for (ssize_t put = 0; put < got;) {
+      ssize_t n = ::write(out, buffer.data() + put, static_cast<std::size_t>(got - put));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return Copy::kWriteFailed;
+      put += n;
+    }
+    at += got;
+    length -= got;
+  }
+  return Copy::kDone;
+}
+
+}  // namespace
+
+Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to) {
+  int in = ::fileno(from), out = ::fileno(to);
+  off_t position = static_cast<off_t>(at);
+  while (length > 0) {
+    ssize_t n = ::copy_file_range(in, &position, out, nullptr, static_cast<std::size_t>(length), 0);
+    if (n > 0) {
+      length -= n;
+      continue;
+    }
+    if (n == 0) return Copy::kReadFailed;  // the file ended before the bytes it should hold
+    if (errno == EINTR) continue;
+    if (copy_unsupported(errno)) return copy_by_blocks(in, position, length, out);
+    return Copy::kWriteFailed;
+  }
+  return Copy::kDone;
+}
+
+void start_writeback(std::FILE* fp, int64_t at, int64_t length) {
+  ::sync_file_range(::fileno(fp), static_cast<off_t>(at), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+}
 
 bool install_library(std::FILE* fresh_fp, const std::string& fresh, const std::string& final,
                      const std::string& backup) {

@@ -93,7 +93,8 @@ int copy_rotbl(RunState& rs, DefIndex& defs) {
   return entries;
 }
 
-// Reads an existing library's header and carries its table and bodies over.
+// Reads an existing library's header, carries its table over and checks
+// its bodies, which the commit copies into the new library as they lie.
 void start_existing(RunState& rs, DefIndex& defs) {
   // A read error names the file actually being read.
   rs.cur_file = rs.lib_name;
@@ -107,11 +108,11 @@ void start_existing(RunState& rs, DefIndex& defs) {
   // The header's count says how many bodies follow: an empty module (a body
   // of the single byte FF) is not mistaken for the section's end mark.
   if (copy_rotbl(rs, defs) != h.hdr_modules) error_exit(rs, kInvalid, rs.lib_name);
-  rs.body_out.limit(fmt::kMaxOffset, rs.lib_name);
   RecordTrace copier(rs, RecordTrace::Records::kParse);
   for (int32_t n = 0; n < h.hdr_modules; ++n) {
     trace(rs, ",copy_romod\n");
-    rs.bodies.push_back(BodyRef{copy_romod(rs.lib_in, &rs.body_out, traced(rs, copier)), ""});
+    int64_t at = rs.lib_in.position();
+    rs.bodies.push_back(BodyRef{BodyRef::From::kLibrary, at, copy_romod(rs.lib_in, nullptr, traced(rs, copier)), ""});
   }
 }
 
@@ -163,8 +164,9 @@ void append_file(RunState& rs, DefIndex& defs, ModuleScan& scan, const std::stri
   rs.obj_in.attach(rs.obj_fp, rs.obj_path, &g_break_requested);
   disp_fname(rs, rs.obj_path);
   rs.body_out.limit(fmt::kMaxOffset, rs.obj_path);
+  int64_t at = rs.body_out.count();
   int64_t size = read_module(rs, scan);
-  rs.bodies.push_back(BodyRef{size, rs.obj_path});
+  rs.bodies.push_back(BodyRef{BodyRef::From::kStaged, at, size, rs.obj_path});
   make_rotbl(rs, scan, size);
   put_checked_rotbl(rs, defs);
   rs.obj_in.detach();

@@ -3,7 +3,7 @@
  * of them.
  *
  * Counted operations, each of one kind:
- *   write   a write(2) of data to a file
+ *   write   a write(2) of data to a file, or a copy_file_range(2) into one
  *   sync    fsync or fdatasync
  *   close   closing a file descriptor or a stream
  *   rename, link, unlink
@@ -129,6 +129,20 @@ ssize_t write(int fd, const void* buf, size_t n) {
     }
   }
   return real_write(fd, buf, n);
+}
+
+ssize_t copy_file_range(int fd_in, off64_t* off_in, int fd_out, off64_t* off_out, size_t n, unsigned flags) {
+  set_up();
+  if (is_file_fd(fd_out)) {
+    char path[PATH_MAX];
+    fd_path(fd_out, path, sizeof path);
+    if (fault_here(kWrite, path)) {
+      errno = ENOSPC;
+      return -1;
+    }
+  }
+  return ((ssize_t(*)(int, off64_t*, int, off64_t*, size_t, unsigned))dlsym(RTLD_NEXT, "copy_file_range"))(
+      fd_in, off_in, fd_out, off_out, n, flags);
 }
 
 static int sync_op(const char* name, int fd) {
