@@ -23,7 +23,12 @@ std::optional<std::string> env(const char* var) {
 }
 
 std::FILE* open_text_read(const std::string& name) { return open_mode(name, "r"); }
-std::FILE* open_text_write(const std::string& name) { return open_mode(name, "w"); }
+std::FILE* open_text_write(const std::string& name) {
+  // A listing runs to megabytes: it goes out in large blocks.
+  std::FILE* fp = open_mode(name, "w");
+  if (fp != nullptr) std::setvbuf(fp, nullptr, _IOFBF, 1 << 16);
+  return fp;
+}
 std::FILE* open_write(const std::string& name) { return unbuffered(open_mode(name, "wb")); }
 
 }  // namespace host

@@ -23,7 +23,7 @@ const char* mark(SymKind kind) {
 void put_symbol(Listing& lst, const SymNode& node) {
   if (lst.col_cnt == 0) lst.line_buf.clear();
   lst.line_buf += "  ";
-  lst.line_buf += node.name;
+  lst.line_buf += lst.sym_tree.name(node);
   lst.line_buf += mark(node.kind);
 }
 
@@ -37,7 +37,7 @@ void prt_sym2(Listing& lst, const SymNode& node) {
   put_symbol(lst, node);
   fill_to(lst.line_buf, '.', lst.col_cnt == 0 ? 20 : 60);
   lst.line_buf += ' ';
-  lst.line_buf += *node.module;
+  lst.line_buf += lst.sym_tree.module(node);
   fill_to(lst.line_buf, ' ', 40);
   if (++lst.col_cnt < 2) return;
   lst.col_cnt = 0;

@@ -6,9 +6,13 @@
 // first comes first, and within one module a public symbol comes before the
 // EQU and BIT symbols of the same name, because the module table lists the
 // three kinds in that order.
+//
+// The names lie back to back in one store and the symbols are small
+// records pointing into it, so a table of tens of thousands of symbols is
+// sorted by moving a few bytes each.
 #pragma once
 
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,8 +20,12 @@
 #include "format/symbols.h"
 
 struct SymNode {
-  std::string name;
-  std::shared_ptr<const std::string> module;  // shared by all symbols of one module
+  // The name's first eight bytes as one number, most significant first:
+  // names that differ there compare as these numbers do.
+  uint64_t prefix;
+  uint32_t name_at;
+  uint32_t name_size;
+  uint32_t module;  // the module's place among the table's modules
   SymKind kind;
 };
 
@@ -29,14 +37,17 @@ class SymTree {
 
   void add_sym(std::string_view name);
   bool empty() const { return nodes_.empty(); }
-  void clear() { nodes_.clear(); }
+  void clear();
 
   // The symbols in print order. Sorting waits until the table is printed,
   // which keeps the whole table n log n however the names arrive.
   const std::vector<SymNode>& in_order();
+  std::string_view name(const SymNode& node) const { return std::string_view(names_).substr(node.name_at, node.name_size); }
+  const std::string& module(const SymNode& node) const { return modules_[node.module]; }
 
  private:
   std::vector<SymNode> nodes_;
-  std::shared_ptr<const std::string> module_;
+  std::string names_;
+  std::vector<std::string> modules_;
   SymKind kind_ = SymKind::kPublic;
 };
