@@ -134,6 +134,9 @@ void copy_bodies(RunState& rs, Writeback& writeback) {
         case host::Copy::kWriteFailed: error_exit(rs, kDiskFull);
       }
       writeback.wrote(piece);
+      // A staged body is used once: its pages go back while the new
+      // library's pieces are on their way to the device.
+      if (staged) host::release_range(rs.tmp2_fp, run.at + done, piece);
     }
   }
 }

@@ -104,10 +104,14 @@ struct RunState {
   // The library and the relocatable file as they are read, the table
   // (tmp1) and the bodies (tmp2) of the new library and an extracted module
   // as they are written.
-  InputFile lib_in;
-  InputFile obj_in;
+  // Whole libraries and module bodies are read and staged in blocks of a
+  // megabyte: few calls of the system, and a file it can write and free in
+  // large pieces.
+  static constexpr std::size_t kLargeBlock = 1 << 20;
+  InputFile lib_in{kLargeBlock};
+  InputFile obj_in{kLargeBlock};
   RecOut table_out;
-  RecOut body_out;
+  RecOut body_out{nullptr, kLargeBlock};
   RecOut obj_out;
 
   bool create = false;  // the library did not exist; append creates it

@@ -163,36 +163,46 @@ void RecOut::make_space() {
     return;
   }
   flush();
-  if (buf_.empty()) buf_.resize(fp_ != nullptr ? kBlock : kCountingBlock);
+  if (buf_.empty()) buf_.resize(fp_ != nullptr ? block_ : kCountingBlock);
 }
 
 void RecOut::put_block(const void* data, std::size_t n) {
   if (n == 0) return;
   make_room(static_cast<int64_t>(n));
   count_ += static_cast<int64_t>(n);
+  const char* p = static_cast<const char*>(data);
   if (keep_) {
     if (n > buf_.size() - used_) buf_.resize(std::max(used_ + n, 2 * buf_.size()));
-    std::memcpy(buf_.data() + used_, data, n);
+    std::memcpy(buf_.data() + used_, p, n);
     used_ += n;
     return;
   }
   if (fp_ == nullptr) return;
-  if (n > buf_.size() - used_) {
-    flush();
-    if (buf_.empty()) buf_.resize(kBlock);
-    // A long run goes to the stream at once.
-    if (n >= buf_.size()) {
-      if (std::fwrite(data, 1, n, fp_) != n) throw FormatError{FormatError::Kind::kWriteFailed, ""};
-      return;
+  if (buf_.size() != block_) buf_.resize(block_);
+  while (n > 0) {
+    if (used_ == 0 && n >= block_) {
+      // Whole blocks go to the stream straight from where they lie.
+      std::size_t whole = n - n % block_;
+      write_out(p, whole);
+      p += whole;
+      n -= whole;
+      continue;
     }
+    std::size_t take = std::min(n, block_ - used_);
+    std::memcpy(buf_.data() + used_, p, take);
+    used_ += take;
+    p += take;
+    n -= take;
+    if (used_ == block_) flush();
   }
-  std::memcpy(buf_.data() + used_, data, n);
-  used_ += n;
+}
+
+void RecOut::write_out(const char* data, std::size_t n) {
+  if (std::fwrite(data, 1, n, fp_) != n) throw FormatError{FormatError::Kind::kWriteFailed, ""};
 }
 
 void RecOut::flush() {
-  if (fp_ != nullptr && used_ > 0 && std::fwrite(buf_.data(), 1, used_, fp_) != used_)
-    throw FormatError{FormatError::Kind::kWriteFailed, ""};
+  if (fp_ != nullptr && used_ > 0) write_out(buf_.data(), used_);
   used_ = 0;
 }
 

@@ -145,8 +145,10 @@ class RecIn {
 class RecOut {
  public:
   enum class Keep { kNothing, kEverything };
-  explicit RecOut(std::FILE* fp = nullptr) : fp_(fp) {}
-  explicit RecOut(Keep keep) : fp_(nullptr), keep_(keep == Keep::kEverything) {}
+  // Writes go to the stream in whole blocks of `block` bytes, only the last
+  // one shorter: the file then grows in large, aligned pieces.
+  explicit RecOut(std::FILE* fp = nullptr, std::size_t block = kDefaultBlock) : fp_(fp), block_(block) {}
+  explicit RecOut(Keep keep) : fp_(nullptr), keep_(keep == Keep::kEverything), block_(kDefaultBlock) {}
   RecOut(const RecOut&) = delete;
   RecOut& operator=(const RecOut&) = delete;
 
@@ -178,7 +180,7 @@ class RecOut {
     put_byte(0);
   }
   void put_block(const void* data, std::size_t n);
-  // Writes what is buffered to the stream.
+  // Writes what is buffered to the stream, a block cut short if need be.
   void flush();
   // Writes what is buffered as far as that goes, and lets go of the stream:
   // for a run that fails.
@@ -198,13 +200,15 @@ class RecOut {
   }
 
  private:
-  static constexpr std::size_t kBlock = 1 << 16;
+  static constexpr std::size_t kDefaultBlock = 1 << 16;
 
   void make_space();
+  void write_out(const char* data, std::size_t n);
   [[noreturn]] void over_limit() const;
 
   std::FILE* fp_;
   bool keep_ = false;
+  std::size_t block_;
   std::vector<char> buf_;
   std::size_t used_ = 0;
   int64_t count_ = 0;

@@ -103,6 +103,10 @@ Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to);
 // Starts sending `length` bytes of the file from `at` on to the device
 // without waiting for them; a hint only, a failure shows at the sync.
 void start_writeback(std::FILE* fp, int64_t at, int64_t length);
+// Gives the memory and room that `length` bytes of a working file from `at`
+// on hold back to the system: they read as zeros afterwards. Where the
+// system cannot, nothing happens.
+void release_range(std::FILE* fp, int64_t at, int64_t length);
 
 // Puts the new library, held open as `fresh_fp` under the name `fresh`, in
 // the place of `final`. It gets the old library's mode and group (or what a

@@ -239,6 +239,10 @@ Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to) {
   return Copy::kDone;
 }
 
+void release_range(std::FILE* fp, int64_t at, int64_t length) {
+  ::fallocate(::fileno(fp), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(at), static_cast<off_t>(length));
+}
+
 void start_writeback(std::FILE* fp, int64_t at, int64_t length) {
   ::sync_file_range(::fileno(fp), static_cast<off_t>(at), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
 }

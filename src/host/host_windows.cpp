@@ -243,6 +243,8 @@ Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to) {
 
 void start_writeback(std::FILE*, int64_t, int64_t) {}
 
+void release_range(std::FILE*, int64_t, int64_t) {}
+
 bool install_library(std::FILE* fresh_fp, const std::string&, const std::string& final, const std::string& backup) {
   std::wstring final_w = wide(final), backup_w = wide(backup);
   bool moved = false;
