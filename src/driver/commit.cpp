@@ -9,7 +9,7 @@
 // to the device while it is written, synced, and then put in the place of
 // the old library, which becomes the backup.
 #include <algorithm>
-#include <array>
+#include <string>
 
 #include "driver/driver.h"
 #include "driver/errors.h"
@@ -42,21 +42,12 @@ void check_offsets(RunState& rs, int64_t first_body) {
 // The F8 record of an entry in the new library: the body's offset, its
 // first F7 and F8 records from the body's start and from the library's
 // start (0 for none).
-std::array<char, fmt::kF8Size> f8_record(int64_t base, const F8Place& place) {
+std::string f8_record(int64_t base, const F8Place& place) {
   auto relocated = [base](int32_t offset) { return offset == 0 ? 0 : static_cast<int32_t>(base + offset); };
-  std::array<char, fmt::kF8Size> bytes{};
-  std::size_t i = 0;
-  auto put = [&](int32_t v) {
-    uint32_t u = static_cast<uint32_t>(v);
-    for (int shift = 24; shift >= 0; shift -= 8) bytes[i++] = static_cast<char>(u >> shift);
-  };
-  bytes[i++] = static_cast<char>(fmt::kF8);
-  put(static_cast<int32_t>(base));
-  put(place.offset1_f7);
-  put(relocated(place.offset1_f7));
-  put(place.offset1_f8);
-  put(relocated(place.offset1_f8));
-  return bytes;
+  RecOut bytes(RecOut::Keep::kEverything);
+  put_f8(bytes, {static_cast<int32_t>(base), place.offset1_f7, relocated(place.offset1_f7), place.offset1_f8,
+                 relocated(place.offset1_f8)});
+  return std::string(bytes.kept());
 }
 
 // Copies the table working file into the new library in blocks. Each F8
@@ -71,7 +62,7 @@ void get_offset(RunState& rs, RecOut& out, int64_t header_size, int64_t table_si
   RecIn in(tmp1, "TMP_FILE");
   int64_t body_offset = 0;
   auto place = rs.f8_places.begin();
-  std::array<char, fmt::kF8Size> f8{};
+  std::string f8;
   int64_t f8_at = -1;  // where `f8` goes in the table
   for (std::string_view block = in.get_block(table_size); !block.empty(); block = in.get_block(table_size)) {
     std::string chunk(block);

@@ -120,6 +120,11 @@ int get_rotbl(RecIn& in, TableEntry& e, EntryPart part, FormatTrace* trace) {
   return 1;
 }
 
+void put_f8(RecOut& out, const std::array<int32_t, 5>& offsets) {
+  out.put_byte(fmt::kF8);
+  for (int32_t v : offsets) out.put_long(v);
+}
+
 int64_t put_rotbl(RecOut& out, TableEntry& e) {
   // The symbol records are written first, to learn what they measure.
   const SymbolTables& t = e.symbols;
@@ -152,8 +157,7 @@ int64_t put_rotbl(RecOut& out, TableEntry& e) {
   for (int32_t v : e.f4) out.put_long(v);
   out.put_block(records.kept().data(), records.kept().size());
   int64_t f8_at = out.count() - start;
-  out.put_byte(fmt::kF8);
-  for (int32_t v : {e.mod_offset, e.offset1_f7, e.abs_f7, e.offset1_f8, e.abs_f8}) out.put_long(v);
+  put_f8(out, {e.mod_offset, e.offset1_f7, e.abs_f7, e.offset1_f8, e.abs_f8});
   out.put_byte(fmt::kF9);
   for (int v : e.mod_time) out.put_word(v);
   out.put_byte(fmt::kEnd);

@@ -77,6 +77,9 @@ enum class EntryPart {
 // get_modname.
 int get_rotbl(RecIn& in, TableEntry& e, EntryPart part, FormatTrace* trace = nullptr);
 
+// Writes an entry's F8 record: mod_offset, offset1_f7, abs_f7, offset1_f8, abs_f8.
+void put_f8(RecOut& out, const std::array<int32_t, 5>& offsets);
+
 // Writes the entry: every record in the order readers rely on. Sets
 // entry_len, tail_len and the F4 sizes from what it writes (the F4 counts
 // are the caller's), and returns the position of the F8 record from the
