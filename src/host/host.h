@@ -61,11 +61,11 @@ std::FILE* unbuffered(std::FILE* fp);
 // its stale file is taken over. A name is only ever removed by the run that
 // holds its file.
 enum class Take { kTaken, kBusy, kFailed };
-// Tries to take the working file `name`: creates it, or takes over a stale
-// file of that name (emptied). Anything at the name that this run must not
-// write into (a link, a file of another owner or with other links, anything
-// not private) is removed first and never written through. kBusy when
-// another run holds the file; `fp` is then left alone.
+// Tries to take the working file `name`: creates it, or takes over an empty
+// private file of that name that a run left. Anything else at the name (a
+// stale file with contents, a link, a file of another owner or with other
+// links, anything not private) is removed first and never written
+// through. kBusy when another run holds the file; `fp` is then left alone.
 Take take_work_file(const std::string& name, std::FILE*& fp);
 // Lets go of a held working file: its name is removed when `remove` is set
 // and the name still stands for the held file; then the file is closed.

@@ -91,9 +91,12 @@ Take take_work_file(const std::string& name, std::FILE*& fp) {
       return Take::kFailed;
     }
     // The holder this run waited for may have removed or replaced the file.
+    // A stale file is removed rather than emptied: on some file systems a
+    // file emptied and written again is written out when it is closed,
+    // which a working file never needs.
     bool current = ::lstat(path.c_str(), &named) == 0 && same_file(held, named);
-    if (current && is_private_file(held)) {
-      if (::ftruncate(fd, 0) != 0 || ::fchmod(fd, 0600) != 0) {
+    if (current && is_private_file(held) && held.st_size == 0) {
+      if (::fchmod(fd, 0600) != 0) {
         ::close(fd);
         return Take::kFailed;
       }
