@@ -1,6 +1,7 @@
 // The rules of the library format that need more than one record: the
 // header against the table, each entry against its own bytes and against
 // its body, and the entries against each other.
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -66,9 +67,11 @@ class LibraryCheck {
   }
 
  private:
+  // Where the header's record of `tag` is; -1 when it has none (which
+  // header_records reports).
   int64_t header_at(int tag) const {
     const RecordSpan* r = find(lib_.header.records, tag);
-    return r != nullptr ? r->at : 0;
+    return r != nullptr ? r->at : -1;
   }
 
   void header_records() {
@@ -87,19 +90,23 @@ class LibraryCheck {
 
   void header_values() {
     const LibraryHeader& h = lib_.header.values;
-    if (h.hdr_format != fmt::kFormat)
-      report_.add(header_at(fmt::kF1), "the header's format is " + quoted(h.hdr_format), fmt::kFormat);
-    if (!fmt::same_ignoring_case(h.hdr_cpu, fmt::kCpu))
+    // A library whose modules have no F0 record takes no format from them.
+    bool formats = std::any_of(lib_.bodies.begin(), lib_.bodies.end(), [](const ModuleView& m) { return m.has_format; });
+    bool bodies_read = lib_.body_end >= 0;
+    if (header_at(fmt::kF1) >= 0 && h.hdr_format != fmt::kFormat && !(h.hdr_format.empty() && bodies_read && !formats))
+      report_.add(header_at(fmt::kF1), "the header's format is " + quoted(h.hdr_format),
+                  std::string(fmt::kFormat) + ", or empty when no module has an F0 record");
+    if (header_at(fmt::kF2) >= 0 && !fmt::same_ignoring_case(h.hdr_cpu, fmt::kCpu))
       report_.add(header_at(fmt::kF2), "the header's CPU is " + quoted(h.hdr_cpu), std::string(fmt::kCpu) + ", in any case");
     if (lib_.table_end < 0) return;
     int64_t entries = static_cast<int64_t>(lib_.entries.size());
-    if (h.hdr_modules != entries)
+    if (header_at(fmt::kF3) >= 0 && h.hdr_modules != entries)
       report_.add(header_at(fmt::kF3), "hdr_modules is " + number(h.hdr_modules), number(entries) + ": the entries of the module table");
     if (entries < 1 || entries > fmt::kMaxModules)
       report_.add(lib_.table_end, "the module table holds " + number(entries) + " entries", "1 to 1000 modules");
     int64_t symbols = 0;
     for (const EntryView& e : lib_.entries) symbols += e.values.symbols.symbol_count();
-    if (h.hdr_symbols != symbols)
+    if (header_at(fmt::kF4) >= 0 && h.hdr_symbols != symbols)
       report_.add(header_at(fmt::kF4), "hdr_symbols is " + number(h.hdr_symbols),
                   number(symbols) + ": the public, EQU, BIT and external symbols of the entries");
   }
@@ -182,22 +189,24 @@ class LibraryCheck {
   void offsets(int64_t at, const TableEntry& v, const ModuleView& body) {
     if (v.mod_offset != body.start)
       report_.add(at, "mod_offset is " + number(v.mod_offset), number(body.start) + ": where the module's body starts");
-    first_record(at, "offset1_f7", "abs_f7", v.offset1_f7, v.abs_f7, body.append.offset1_f7, body.replace.offset1_f7, body.start);
-    first_record(at, "offset1_f8", "abs_f8", v.offset1_f8, v.abs_f8, body.append.offset1_f8, body.replace.offset1_f8, body.start);
+    first_record(at, "F7", v.offset1_f7, v.abs_f7, body.append.offset1_f7, body.replace.offset1_f7, body.start);
+    first_record(at, "F8", v.offset1_f8, v.abs_f8, body.append.offset1_f8, body.replace.offset1_f8, body.start);
   }
 
   // The position of a body's first F7 or F8 record, from the body's start
   // and from the file's; replace, which stops at some records, may have
   // found an earlier one or none.
-  void first_record(int64_t at, const char* rel_name, const char* abs_name, int32_t rel, int32_t abs, int32_t real,
-                    int32_t real_replace, int64_t start) {
+  void first_record(int64_t at, const char* tag, int32_t rel, int32_t abs, int32_t real, int32_t real_replace,
+                    int64_t start) {
+    std::string rel_name = std::string("offset1_") + (tag[1] == '7' ? "f7" : "f8");
+    std::string abs_name = std::string("abs_") + (tag[1] == '7' ? "f7" : "f8");
     if (rel != real && rel != real_replace) {
-      report_.add(at, format("%s is %d", rel_name, rel), number(real) + ": the body's first " + rel_name + " record");
+      report_.add(at, format("%s is %d", rel_name.c_str(), rel), number(real) + ": the body's first " + tag + " record");
       return;
     }
     int64_t want = rel != 0 ? start + rel : 0;
     if (abs != want)
-      report_.add(at, format("%s is %d", abs_name, abs), number(want) + (rel != 0 ? ": mod_offset + " + std::string(rel_name) : ": none"));
+      report_.add(at, format("%s is %d", abs_name.c_str(), abs), number(want) + (rel != 0 ? ": mod_offset + " + rel_name : ": none"));
   }
 
   static bool same_tables(const SymbolTables& a, const SymbolTables& b) {
@@ -238,11 +247,10 @@ class LibraryCheck {
       std::string key = e.values.mod_name;
       for (char& c : key) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
       auto [it, added] = by_name.emplace(key, &e);
+      // Equal names are the librarian's own doing (it never compares them);
+      // names that differ in case only are not.
       const std::string& other = it->second->values.mod_name;
-      if (!added && other == e.values.mod_name)
-        report_.add(e.at, format("a second module named %s: neither can be selected by name", quoted(other).c_str()),
-                    "module names that differ in more than letter case");
-      else if (!added)
+      if (!added && other != e.values.mod_name)
         report_.add(e.at, format("module names %s and %s differ only in letter case: neither can be selected by name",
                                  quoted(e.values.mod_name).c_str(), quoted(other).c_str()),
                     "module names that differ in more than letter case");
@@ -252,7 +260,7 @@ class LibraryCheck {
 
   void end() {
     if (lib_.body_end >= 0 && lib_.body_end + 1 < lib_.size)
-      report_.add(lib_.body_end + 1, number(lib_.size - lib_.body_end - 1) + " bytes after the body section's end mark",
+      report_.add(lib_.body_end + 1, byte_count(lib_.size - lib_.body_end - 1) + " after the body section's end mark",
                   "the file ends with the end mark");
   }
 

@@ -94,7 +94,10 @@ class ModuleReader {
     walker_.record(tag);
     TableList list;
     if (table_of(tag, list)) show_added(sink_, view_.append.symbols, before, list);
-    if (tag == fmt::kF0) check_format(in_.file().last_str());
+    if (tag == fmt::kF0) {
+      view_.has_format = true;
+      check_format(in_.file().last_str());
+    }
   }
 
   // Where append finds the first F7 and F8 records: 0 stands for none, so a
@@ -136,7 +139,7 @@ class ModuleReader {
   void after_end() {
     int64_t end = in_.tell();
     if (role_ == ModuleRole::kFile && end < file_size_)
-      report_.add(end, format("%lld bytes after the module's FF", static_cast<long long>(file_size_ - end)),
+      report_.add(end, byte_count(file_size_ - end) + " after the module's FF",
                   "the file ends with its FF");
   }
 

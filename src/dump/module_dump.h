@@ -23,6 +23,7 @@ struct ModuleView {
   int64_t start = 0;
   int64_t size = 0;       // the first tag through the FF, as far as it was read
   bool complete = false;  // its FF was read
+  bool has_format = false;  // it holds an F0 record
   ModuleScan append;      // what append collects from it
   ModuleScan replace;     // what replace collects: the records before its first F9, FA or E1 to E6 record
 };

@@ -27,6 +27,10 @@ std::string count_line(const std::string& file, std::size_t count) {
   return format("%s: %llu violation%s", file.c_str(), static_cast<unsigned long long>(count), count == 1 ? "" : "s");
 }
 
+std::string byte_count(int64_t n) {
+  return format("%lld byte%s", static_cast<long long>(n), n == 1 ? "" : "s");
+}
+
 std::string format(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);

@@ -42,6 +42,9 @@ std::string violation_line(const std::string& file, const Violation& v);
 // The count that ends a check: "FILE: 2 violations".
 std::string count_line(const std::string& file, std::size_t count);
 
+// "1 byte", "2 bytes".
+std::string byte_count(int64_t n);
+
 // printf into a std::string.
 std::string format(const char* fmt, ...);
 
