@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Install and packages: installs the build into a scratch prefix, builds the
 # Linux packages (.deb and .tar.gz) with CPack, unpacks the .deb into a
-# scratch root and runs the installed program on the shipped example, and
+# scratch root and runs the installed programs on the shipped example, and
 # reads the installed manual page with man.
 #
 #   .ci/packages.sh [BUILD_DIR]      (default build, configured and built)

@@ -39,6 +39,9 @@ struct Damage {
     const char* line;  // the violation's line after "D.LIB: ", or a start of it
 };
 
+// Test names show the damage's name, not its bytes.
+void PrintTo(const Damage& d, std::ostream* os) { *os << d.name; }
+
 // Offsets in the 240-byte library: header 0-36 (F3 count at 26, F4 at 31),
 // entry 37-137 (F1 at 44, F2 at 53, F4 at 58, F5 at 87, F8 at 103, F9 at
 // 124, end mark 137), table end mark 138, body 139-238 (its F4 at 146, F8
@@ -158,6 +161,8 @@ struct ModuleCase {
     ByteVec bytes;
     const char* line;  // after "M.QOB: "; empty for a clean module
 };
+
+void PrintTo(const ModuleCase& m, std::ostream* os) { *os << m.name; }
 
 class DumpModule : public Dump, public ::testing::WithParamInterface<ModuleCase> {};
 

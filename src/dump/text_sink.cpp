@@ -135,7 +135,7 @@ class TextSink : public Sink {
   }
 
   void field(const char* name, int64_t at, const std::string& value) {
-    if (at >= 0) new_line(at);
+    if (at >= 0 || line_.empty()) new_line(at);
     line_ += first_ ? (line_.back() == ' ' ? "" : ": ") : " ";
     line_ += std::string(name) + " " + value;
     first_ = false;
