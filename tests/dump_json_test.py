@@ -95,6 +95,13 @@ def main():
         expect("violations", [(v["offset"], v["message"]) for v in docs[0]["violations"]], [(53, "mod_size is 101")])
         expect("clean", (docs[0]["clean"], docs[1]["clean"]), (False, True))
 
+        # Without --check only the fault that stopped the reading is listed.
+        open("CUT.QOB", "wb").write(module_bytes()[:30])
+        status, (doc,) = dump(vornadump, "CUT.QOB")
+        expect("cut", (status, doc["complete"], "clean" in doc), (1, False, False))
+        expect("cut violations", [(v["offset"], v["message"]) for v in doc["violations"]],
+               [(23, "the F8 record is cut off by the end of the file")])
+
         # A name with bytes outside ASCII still makes valid JSON.
         with open("N.QOB", "wb") as f:
             f.write(bytes([0xF0]) + b"VER.A\0" + bytes([0xF6]) + b"\xe9\"\\\x01\0\0" + bytes([0xFF]))

@@ -20,10 +20,12 @@ void put_long(ByteVec& b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<unsigned char>(v >> (24 - 8 * i));
 }
 
-// Replaces every occurrence of `from` by `to`, of the same length.
-void replace_all(ByteVec& b, const std::string& from, const std::string& to) {
+// Replaces every occurrence of `from` by `to`, of the same length, or only
+// the first (which lies in the module table, before the bodies).
+void replace_all(ByteVec& b, const std::string& from, const std::string& to, bool first_only = false) {
     for (auto it = b.begin(); (it = std::search(it, b.end(), from.begin(), from.end())) != b.end();) {
         it = std::copy(to.begin(), to.end(), it);
+        if (first_only) return;
     }
 }
 
@@ -202,6 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "offset 0xf: an F7 entry's first item is 0xF3 (an item F0, F1 or F2)"},
         ModuleCase{"F2WithoutF0", Module().f0().raw({0xF2, 0xF1, 0}).end().bytes(),
                    "offset 0x7: the F2 record does not begin with its F0 sub-record (F0)"},
+        ModuleCase{"HugeF8Block", Module().f0().raw({0xF8, 0, 1, 0x7F, 0xFF, 0xFF, 0xFF}).end().bytes(),
+                   "offset 0x7: the F8 record is cut off by the end of the file"},
         ModuleCase{"LongString", Module().f0().raw({0xF1}).raw(ByteVec(300, 'x')).raw({0}).end().bytes(),
                    "offset 0x7: a string of the F1 record is longer than 255 characters"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -230,4 +234,28 @@ TEST_F(Dump, ReadingIsForcedOrTakenFromTheContent) {
     write("L.BIN", example());
     EXPECT_EQ(run_dump({"L.BIN"}).out.rfind("L.BIN: library, 240 bytes\n", 0), 0u);
     EXPECT_EQ(run_dump({"--qob", "L.BIN"}).out.rfind("L.BIN: module, 240 bytes\n", 0), 0u);
+}
+
+// Replace collects nothing from a module's records after its first F9, FA or
+// E1 to E6 record, append collects everything: an entry made either way
+// agrees with its body.
+TEST_F(Dump, EntriesOfAppendAndOfReplaceAgreeWithTheirBodies) {
+    const Module late = Module().f0().f4(1, {{1, "EARLY"}}).f9(1, {}).f4(2, {{2, "LATE"}}).f8(1, {{1}}).end();
+    write_module("L.QOB", late);
+    set_mtime("L.QOB", 2024, 1, 1, 0, 0, 0);
+    ASSERT_EQ(append("LIB", {"L"}).status, 0);
+    EXPECT_EQ(library("LIB.LIB").entries.at(0).publics.size(), 2u);  // checked there too
+
+    set_mtime("L.QOB", 2025, 1, 1, 0, 0, 0);
+    ASSERT_EQ(run({"-r", "-o", "LIB", "-f", "L"}).status, 0);
+    const lib::Library replaced = library("LIB.LIB");
+    EXPECT_EQ(replaced.entries.at(0).publics.size(), 1u);
+    EXPECT_EQ(replaced.entries.at(0).f8[lib::kOffset1F8], 0u);  // the F8 record follows the F9 record
+
+    // An entry that holds neither view is reported.
+    ByteVec bytes = read("LIB.LIB");
+    replace_all(bytes, "EARLY", "EARLZ", true);
+    const RunResult r = check("D.LIB", bytes);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has_line(r.out, "D.LIB: offset 0x25: the entry's symbols are not those of its body")) << r.out;
 }
