@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD:-build-fuzz}
-targets=(append_new append_existing list extract delete replace cmdline)
+targets=(append_new append_existing list extract delete replace cmdline dump)
 
 if ! command -v clang++ >/dev/null || ! compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null; then
   apt-get update -qq

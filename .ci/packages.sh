@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Install and packages: installs the build into a scratch prefix, builds the
 # Linux packages (.deb and .tar.gz) with CPack, unpacks the .deb into a
-# scratch root and runs the installed program on the shipped example, and
+# scratch root and runs the installed programs on the shipped example, and
 # reads the installed manual page with man.
 #
 #   .ci/packages.sh [BUILD_DIR]      (default build, configured and built)
@@ -18,7 +18,7 @@ files_of() { (cd "$1" && find . -type f | sed 's|^\./||' | sort | paste -sd' ' -
 
 echo "== cmake --install"
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-[[ $(files_of "$scratch/prefix") == "bin/vorna share/man/man1/vorna.1" ]] ||
+[[ $(files_of "$scratch/prefix") == "bin/vorna bin/vornadump share/man/man1/vorna.1" ]] ||
   fail "the install holds: $(files_of "$scratch/prefix")"
 
 echo "== packages"
@@ -28,20 +28,23 @@ tgz=$(echo "$build"/packages/vorna-*-Linux.tar.gz)
 [[ -f $deb && -f $tgz ]] || fail "missing packages: $(ls "$build/packages")"
 dpkg-deb --field "$deb" Package Version Depends
 dpkg -x "$deb" "$scratch/root"
-[[ $(files_of "$scratch/root") == "usr/bin/vorna usr/share/man/man1/vorna.1" ]] ||
+[[ $(files_of "$scratch/root") == "usr/bin/vorna usr/bin/vornadump usr/share/man/man1/vorna.1" ]] ||
   fail "the .deb holds: $(files_of "$scratch/root")"
 mkdir "$scratch/tgz"
 tar -xzf "$tgz" -C "$scratch/tgz"
 top=$(basename "$tgz" .tar.gz)
-[[ $(files_of "$scratch/tgz") == "$top/bin/vorna $top/share/man/man1/vorna.1" ]] ||
+[[ $(files_of "$scratch/tgz") == "$top/bin/vorna $top/bin/vornadump $top/share/man/man1/vorna.1" ]] ||
   fail "the .tar.gz holds: $(files_of "$scratch/tgz")"
 cmp "$scratch/root/usr/bin/vorna" "$scratch/tgz/$top/bin/vorna"
+cmp "$scratch/root/usr/bin/vornadump" "$scratch/tgz/$top/bin/vornadump"
 
 echo "== the installed program on the shipped example"
 out=$(VORNA_EXE="$scratch/root/usr/bin/vorna" examples/demo.sh "$build" 2>&1)
 [[ $(grep -c '^MODULE COUNT         000003$' <<<"$out") == 2 ]] || fail "the demo with the installed program: $out"
 grep -q 'STRCPY\.\.*  *STRING\.QOB' "$build/demo/DEMO.LST" || fail "DEMO.LST lists no STRCPY of STRING.QOB"
-echo "demo: 3 modules appended and listed by $scratch/root/usr/bin/vorna"
+"$scratch/root/usr/bin/vornadump" --check "$build/demo/DEMO.LIB" | grep -qx "$build/demo/DEMO.LIB: no violations" ||
+  fail "the installed vornadump does not find DEMO.LIB clean"
+echo "demo: 3 modules appended and listed by $scratch/root/usr/bin/vorna, checked by vornadump"
 
 echo "== man vorna from the installed tree"
 MANPATH="$scratch/root/usr/share/man" MANWIDTH=80 man vorna 2>&1 | grep -q "keep libraries of relocatable object modules" ||

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The Windows leg: cross-builds vorna.exe with MinGW-w64, builds and checks
-# its package (a .zip of vorna.exe and the manual as HTML), and runs the
-# end-to-end tests of the host test binary against it under Wine.
+# The Windows leg: cross-builds vorna.exe and vornadump.exe with MinGW-w64,
+# builds and checks their package (a .zip of both and the manual as HTML),
+# and runs the end-to-end tests of the host test binary against them under
+# Wine (every library those tests read back is checked by vornadump.exe).
 #
 #   VORNA_WIN_BUILD   build directory of vorna.exe   (default build-win)
 #   VORNA_HOST_BUILD  build directory of the tests   (default build)
@@ -32,11 +33,11 @@ fi
 echo "== vorna.exe (MinGW-w64)"
 [ -f "$win_build/CMakeCache.txt" ] ||
   cmake -S . -B "$win_build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
-cmake --build "$win_build" --target vorna -j2
+cmake --build "$win_build" --target vorna vornadump -j2
 
 echo "== host tests"
 cmake -S . -B "$host_build" -DVORNA_TESTS=ON >/dev/null
-cmake --build "$host_build" --target vorna vorna_tests -j2
+cmake --build "$host_build" --target vorna vornadump vorna_tests -j2
 
 echo "== Wine prefix"
 export WINEPREFIX=${WINEPREFIX:-$win_build/wine}
@@ -57,7 +58,7 @@ log=$(cd "$win_build" && rm -rf packages && cpack 2>&1) || { echo "$log"; exit 1
 zip=$(echo "$win_build"/packages/vorna-*-win64.zip)
 top=$(basename "$zip" .zip)
 contents=$(unzip -Z1 "$zip" | grep -v '/$' | sort | paste -sd' ' -)
-[ "$contents" = "$top/vorna.exe $top/vorna.html" ] || { echo "FAILED: $zip holds $contents"; exit 1; }
+[ "$contents" = "$top/vorna.exe $top/vorna.html $top/vornadump.exe" ] || { echo "FAILED: $zip holds $contents"; exit 1; }
 rm -rf "$win_build/package-check" && unzip -q "$zip" -d "$win_build/package-check"
 grep -q 'Invarid module or library' "$win_build/package-check/$top/vorna.html" ||
   { echo "FAILED: vorna.html holds no list of messages"; exit 1; }
@@ -65,7 +66,11 @@ usage_status=0
 usage=$("$wine" "$win_build/package-check/$top/vorna.exe" 2>&1) || usage_status=$?
 [ "$usage_status" = 2 ] && grep -q '^Usage: A>VORNA' <<<"$usage" ||
   { echo "FAILED: the packaged vorna.exe ended with $usage_status: $usage"; exit 1; }
-echo "$(basename "$zip"): $contents; vorna.exe runs"
+dump_status=0
+dump=$("$wine" "$win_build/package-check/$top/vornadump.exe" 2>&1) || dump_status=$?
+[ "$dump_status" = 2 ] && grep -q '^usage: vornadump' <<<"$dump" ||
+  { echo "FAILED: the packaged vornadump.exe ended with $dump_status: $dump"; exit 1; }
+echo "$(basename "$zip"): $contents; vorna.exe and vornadump.exe run"
 
 echo "== end-to-end tests against vorna.exe under Wine"
 # Wine's C run-time would read a Unix TZ (Europe/Berlin) as a Windows one and
@@ -75,7 +80,7 @@ unit_suites=$(find tests -name '*.cpp' -exec \
   sed -n 's/^[[:space:]]*TEST[[:space:]]*([[:space:]]*\([A-Za-z0-9_]*\).*/\1.*/p' {} + | sort -u | paste -sd: -)
 tests_exe=$host_build/tests/vorna_tests
 run_tests() {
-  VORNA_EXE="$win_build/vorna.exe" VORNA_RUNNER="$wine" VORNA_TARGET=windows \
+  VORNA_EXE="$win_build/vorna.exe" VORNADUMP_EXE="$win_build/vornadump.exe" VORNA_RUNNER="$wine" VORNA_TARGET=windows \
     VORNA_NATIVE_EXE="$host_build/vorna" \
     timeout 300 "$tests_exe" --gtest_filter="$1" --gtest_brief=1
 }

@@ -128,6 +128,9 @@ int main(int argc, char** argv) {
     seed(dir, target, "one-module", one);
     seed(dir, target, "three-modules", abc);
   }
+  for (const auto& [name, bytes] : modules) seed(dir, "dump", name, bytes);
+  seed(dir, "dump", "two-modules", ab);
+  seed(dir, "dump", "three-modules", abc);
   seed(dir, "append_existing", "two-modules", with_module(ab, Module().f0().f4(1, {{3, "NEW"}}).end().bytes()));
   seed(dir, "append_existing", "one-module", one);
   seed(dir, "append_existing", "clash", with_module(one, worked_example()));

@@ -8,23 +8,25 @@ int64_t header_size(const LibraryHeader& h) {
   return fmt::kHeaderFixed + static_cast<int64_t>(h.hdr_version.size() + h.hdr_format.size() + h.hdr_cpu.size());
 }
 
-void get_header(RecIn& in, LibraryHeader& h) {
+bool read_header_record(RecIn& in, int tag, LibraryHeader& h) {
   auto header_str = [&in]() {
     std::string_view s = in.get_str();
     if (s.size() > fmt::kMaxHeaderString) in.malformed();
     return std::string(s);
   };
-  for (;;) {
-    switch (in.get_tag()) {
-      case fmt::kF0: h.hdr_version = header_str(); break;
-      case fmt::kF1: h.hdr_format = header_str(); break;
-      case fmt::kF2: h.hdr_cpu = header_str(); break;
-      case fmt::kF3: h.hdr_modules = in.get_long(); break;
-      case fmt::kF4: h.hdr_symbols = in.get_long(); break;
-      case fmt::kEnd: return;
-      default: in.malformed();
-    }
+  switch (tag) {
+    case fmt::kF0: h.hdr_version = header_str(); return true;
+    case fmt::kF1: h.hdr_format = header_str(); return true;
+    case fmt::kF2: h.hdr_cpu = header_str(); return true;
+    case fmt::kF3: h.hdr_modules = in.get_long(); return true;
+    case fmt::kF4: h.hdr_symbols = in.get_long(); return true;
+    default: return false;
   }
+}
+
+void get_header(RecIn& in, LibraryHeader& h) {
+  for (int tag = in.get_tag(); tag != fmt::kEnd; tag = in.get_tag())
+    if (!read_header_record(in, tag, h)) in.malformed();
 }
 
 void put_header(RecOut& out, const LibraryHeader& h) {

@@ -36,6 +36,9 @@ int64_t header_size(const LibraryHeader& h);
 // Reads the header records, in any order (a repeated one overwrites), through
 // the section's end mark.
 void get_header(RecIn& in, LibraryHeader& h);
+// Reads the body of one header record whose tag was just read into `h`;
+// false for a tag that no header holds (nothing is read then).
+bool read_header_record(RecIn& in, int tag, LibraryHeader& h);
 void put_header(RecOut& out, const LibraryHeader& h);
 
 // Modification time as local calendar time: seconds, minutes, hours, day of

@@ -5,6 +5,7 @@
 #include "format/formats.h"
 #include "format/stdfnc.h"
 #include "format/trace.h"
+#include "format/visitor.h"
 
 bool is_record_tag(int tag) { return (tag >= fmt::kE0 && tag <= fmt::kE6) || (tag >= fmt::kF0 && tag <= fmt::kFA); }
 
@@ -12,16 +13,17 @@ bool ModuleWalker::record(int tag) {
   SymbolTables* t = scan_ != nullptr ? &scan_->symbols : nullptr;
   switch (tag) {
     case fmt::kE0: get_repfa(in_, t, trace_); return true;
-    case fmt::kE1: named_list(5); return true;
+    case fmt::kE1: named_list("number", 2, "value", 3); return true;
     case fmt::kE2:
-      in_.skip(2);
-      in_.skip_str();
-      in_.skip(8);
+      skip_field(2, "word");
+      text("text");
+      data(8, "bytes");
       return true;
     case fmt::kE3: e3(); return true;
     case fmt::kE4: e4(); return true;
-    case fmt::kE5: case fmt::kF0: case fmt::kF1: in_.skip_str(); return true;
-    case fmt::kE6: in_.skip(1); return true;
+    case fmt::kE5: case fmt::kF1: text("text"); return true;
+    case fmt::kF0: text("format"); return true;
+    case fmt::kE6: skip_field(1, "byte"); return true;
     case fmt::kF2: f2(); return true;
     case fmt::kF3: get_repf3(in_, t); return true;
     case fmt::kF4: get_repf4(in_, t, trace_); return true;
@@ -36,10 +38,10 @@ bool ModuleWalker::record(int tag) {
       f8();
       return true;
     case fmt::kF9:
-      in_.skip(2);
-      named_list(3);
+      skip_field(2, "word");
+      named_list("value", 3);
       return true;
-    case fmt::kFA: named_list(4); return true;
+    case fmt::kFA: named_list("value", 4); return true;
     default: return false;
   }
 }
@@ -50,34 +52,88 @@ void ModuleWalker::first(int32_t& offset, int tag) {
   if (trace_ != nullptr) trace_->first_record(tag, offset);
 }
 
-void ModuleWalker::named_list(int fixed) {
-  do in_.skip(fixed);
-  while (in_.skip_str());
+uint32_t ModuleWalker::field(int width, const char* name) {
+  int64_t at = in_.tell();
+  uint32_t v;
+  switch (width) {
+    case 1: v = static_cast<uint32_t>(in_.get_byte()); break;
+    case 2: v = static_cast<uint32_t>(in_.get_word()); break;
+    case 3: v = static_cast<uint32_t>(in_.get_tri()); break;
+    default: v = static_cast<uint32_t>(in_.get_long()); break;
+  }
+  if (visitor_ != nullptr) visitor_->value(name, at, v, width);
+  return v;
+}
+
+void ModuleWalker::skip_field(int width, const char* name) {
+  if (visitor_ != nullptr) field(width, name);
+  else in_.skip(width);
+}
+
+bool ModuleWalker::text(const char* name) {
+  if (visitor_ == nullptr) return in_.skip_str();
+  int64_t at = in_.tell();
+  std::string_view s = in_.get_str();
+  visitor_->text(name, at, s);
+  return !s.empty();
+}
+
+void ModuleWalker::data(int n, const char* name) {
+  if (visitor_ == nullptr) return in_.skip(n);
+  int64_t at = in_.tell();
+  char bytes[8];
+  for (int i = 0; i < n; ++i) bytes[i] = static_cast<char>(in_.get_byte());
+  visitor_->data(name, at, std::string_view(bytes, static_cast<std::size_t>(n)));
+}
+
+void ModuleWalker::group(const char* what) {
+  if (visitor_ != nullptr) visitor_->open(what, in_.tell());
+}
+
+void ModuleWalker::end_group() {
+  if (visitor_ != nullptr) visitor_->close();
+}
+
+void ModuleWalker::named_list(const char* name1, int width1, const char* name2, int width2) {
+  for (;;) {
+    group("entry");
+    skip_field(width1, name1);
+    if (name2 != nullptr) skip_field(width2, name2);
+    bool more = text("name");
+    end_group();
+    if (!more) return;
+  }
 }
 
 void ModuleWalker::str_list() {
-  while (in_.skip_str()) {
+  while (text("name")) {
   }
 }
 
 void ModuleWalker::f2() {
-  if (in_.get_byte() != fmt::kF0) throw FormatError{FormatError::Kind::kMalformed, faults_.bad_f2};
-  in_.skip_str();
+  group("F0");
+  if (field(1, "sub-tag") != fmt::kF0) throw FormatError{FormatError::Kind::kMalformed, faults_.bad_f2};
+  text("text");
+  end_group();
   // The tag bytes of the F1 and F2 sub-records are carried whatever they are.
-  in_.skip(1);
+  group("F1");
+  skip_field(1, "sub-tag");
   str_list();
-  in_.skip(1);
+  end_group();
+  group("F2");
+  skip_field(1, "sub-tag");
   str_list();
+  end_group();
 }
 
 void ModuleWalker::f7_item(int c, bool first) {
   switch (c) {
-    case fmt::kF0: in_.skip(5); return;
-    case fmt::kF1: in_.skip_str(); return;
-    case fmt::kF2: in_.skip(4); return;
+    case fmt::kF0: data(5, "bytes"); return;
+    case fmt::kF1: text("text"); return;
+    case fmt::kF2: data(4, "bytes"); return;
     case fmt::kF3:
       if (!first) {
-        in_.skip_str();
+        text("text");
         return;
       }
       break;
@@ -90,34 +146,63 @@ void ModuleWalker::f7_item(int c, bool first) {
 }
 
 void ModuleWalker::f7() {
-  in_.skip(2);
+  skip_field(2, "word");
   for (;;) {
-    int32_t v = in_.get_tri();
-    int b = in_.get_byte();
-    if (v == 0 && b == 0) return;
-    in_.skip(1);
+    group("entry");
+    uint32_t v = field(3, "value");
+    uint32_t b = field(1, "byte1");
+    if (v == 0 && b == 0) return end_group();
+    skip_field(1, "byte2");
     int c = in_.get_byte();
-    if (c == fmt::kF7Prefix1 || c == fmt::kF7Prefix2) c = in_.get_byte();
-    f7_item(c, true);
-    for (c = in_.get_byte(); c != fmt::kEnd; c = in_.get_byte()) f7_item(c, false);
+    if (c == fmt::kF7Prefix1 || c == fmt::kF7Prefix2) {
+      if (visitor_ != nullptr) visitor_->value("prefix", in_.tell() - 1, static_cast<uint32_t>(c), 1);
+      c = in_.get_byte();
+    }
+    // Each item is its tag byte and what that tag says follows; FF after
+    // the first item ends the entry.
+    bool first = true;
+    do {
+      if (visitor_ != nullptr) {
+        visitor_->open("item", in_.tell() - 1);
+        visitor_->value("tag", in_.tell() - 1, static_cast<uint32_t>(c), 1);
+      }
+      f7_item(c, first);
+      end_group();
+      first = false;
+      c = in_.get_byte();
+    } while (c != fmt::kEnd);
+    end_group();
   }
 }
 
 void ModuleWalker::f8() {
-  in_.skip(2);
-  for (int32_t n = in_.get_long(); n != 0; n = in_.get_long()) in_.skip(static_cast<uint32_t>(n));
+  skip_field(2, "word");
+  for (uint32_t n = field(4, "length"); n != 0; n = field(4, "length")) {
+    if (visitor_ != nullptr) visitor_->run("contents", in_.tell(), n);
+    in_.skip(n);
+  }
 }
 
 void ModuleWalker::e3() {
-  in_.skip(2);
-  while (in_.get_long() != 0) {
+  skip_field(2, "word");
+  for (;;) {
+    group("group");
+    uint32_t v = field(3, "value");
+    uint32_t b = field(1, "byte");
+    end_group();
+    if (v == 0 && b == 0) return;
   }
 }
 
 void ModuleWalker::e4() {
-  in_.skip(2);
-  while (in_.skip_str()) {
-    while (in_.get_word() != 0) in_.skip(3);
+  skip_field(2, "word");
+  for (;;) {
+    group("group");
+    bool named = text("name");
+    if (named)
+      while (field(2, "word") != 0) skip_field(3, "value");
+    end_group();
+    if (!named) return;
   }
 }
 

@@ -16,6 +16,7 @@ class InputFile;
 class RecIn;
 class RecOut;
 class FormatTrace;
+class RecordVisitor;
 
 // What a fault of the module grammar is called: F2 without its F0
 // sub-record, an F7 entry whose first item is not F0, F1 or F2.
@@ -45,6 +46,9 @@ class ModuleWalker {
   // that is no record tag (nothing is read then).
   bool record(int tag);
 
+  // From now on every field read is shown to `visitor` (null: none is).
+  void visit(RecordVisitor* visitor) { visitor_ = visitor; }
+
  private:
   void f2();
   void f7();
@@ -52,15 +56,26 @@ class ModuleWalker {
   void f8();
   void e3();
   void e4();
-  void named_list(int fixed);
+  void named_list(const char* name1, int width1, const char* name2 = nullptr, int width2 = 0);
   void str_list();
   // Remembers where the module's first record of a kind starts.
   void first(int32_t& offset, int tag);
+
+  // The fields, each shown to the visitor when there is one. `field` reads
+  // a value of 1 to 4 bytes; `skip_field` steps over one when nobody looks;
+  // `text` reads a string, true when it is not empty; `data` a few bytes.
+  uint32_t field(int width, const char* name);
+  void skip_field(int width, const char* name);
+  bool text(const char* name);
+  void data(int n, const char* name);
+  void group(const char* what);
+  void end_group();
 
   RecIn& in_;
   const RomodFaults& faults_;
   ModuleScan* scan_;
   FormatTrace* trace_;
+  RecordVisitor* visitor_ = nullptr;
 };
 
 // Reads one module body from `in` through its closing FF, copying it to

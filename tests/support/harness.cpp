@@ -26,6 +26,9 @@
 #ifndef VORNA_EXE
 #define VORNA_EXE ""
 #endif
+#ifndef VORNADUMP_EXE
+#define VORNADUMP_EXE ""
+#endif
 
 extern char** environ;
 
@@ -121,10 +124,10 @@ std::string console_text(const std::string& text) {
     return out;
 }
 
-NameList command_line(const NameList& args) {
-    const std::string exe = env_or("VORNA_EXE", VORNA_EXE);
+NameList command_line(const NameList& args, bool dump) {
+    const std::string exe = dump ? env_or("VORNADUMP_EXE", VORNADUMP_EXE) : env_or("VORNA_EXE", VORNA_EXE);
     if (exe.empty()) {
-        throw std::runtime_error("no program to test: set VORNA_EXE");
+        throw std::runtime_error(dump ? "no vornadump to test: set VORNADUMP_EXE" : "no program to test: set VORNA_EXE");
     }
     NameList argv = split_blanks(env_or("VORNA_RUNNER", ""));
     if (!argv.empty()) {
@@ -321,9 +324,18 @@ RunResult E2E::run(const NameList& args, const EnvMap& env_overrides,
     return wait(spawn(args, env_overrides, env_unset));
 }
 
+RunResult E2E::run_dump(const NameList& args) const {
+    return wait_for(spawn_program(true, args, {}, {"TMP", "VORNA"}));
+}
+
 pid_t E2E::spawn(const NameList& args, const EnvMap& env_overrides,
                  const NameList& env_unset) {
-    NameList argv_strings = command_line(args);
+    return spawn_program(false, args, env_overrides, env_unset);
+}
+
+pid_t E2E::spawn_program(bool dump, const NameList& args, const EnvMap& env_overrides,
+                         const NameList& env_unset) const {
+    NameList argv_strings = command_line(args, dump);
     NameList env_strings = child_environment(env_overrides, env_unset);
     std::vector<char*> argv = c_strings(argv_strings);
     std::vector<char*> envp = c_strings(env_strings);
@@ -371,7 +383,9 @@ bool E2E::wait_for_output(pid_t pid, const std::string& text) const {
     return false;
 }
 
-RunResult E2E::wait(pid_t pid) {
+RunResult E2E::wait(pid_t pid) { return wait_for(pid); }
+
+RunResult E2E::wait_for(pid_t pid) const {
     const auto found = running_.find(pid);
     if (found == running_.end()) {
         throw std::logic_error("wait() for a process that spawn() did not start");

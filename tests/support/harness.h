@@ -63,6 +63,10 @@ protected:
     RunResult run(const NameList& args, const EnvMap& env_overrides = {},
                   const NameList& env_unset = {"TMP", "VORNA"});
 
+    // Runs vornadump (VORNADUMP_EXE, compiled in or from the environment) the
+    // way run() runs the librarian, through VORNA_RUNNER too.
+    RunResult run_dump(const NameList& args) const;
+
     // Starts the program and returns at once; every pid must be passed to wait().
     pid_t spawn(const NameList& args, const EnvMap& env_overrides = {},
                 const NameList& env_unset = {"TMP", "VORNA"});
@@ -111,9 +115,13 @@ private:
     };
 
     void reap_leftovers();
+    pid_t spawn_program(bool dump, const NameList& args, const EnvMap& env_overrides,
+                        const NameList& env_unset) const;
+    RunResult wait_for(pid_t pid) const;
 
     std::filesystem::path root_;
     std::filesystem::path work_;
-    std::map<pid_t, Capture> running_;
-    int runs_ = 0;
+    // Bookkeeping of the runs, which running a program from a const test helper changes.
+    mutable std::map<pid_t, Capture> running_;
+    mutable int runs_ = 0;
 };

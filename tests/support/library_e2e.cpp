@@ -32,6 +32,11 @@ RunResult LibraryE2E::append(const std::string& library, const NameList& files,
 }
 
 lib::Library LibraryE2E::library(const std::string& name) const {
+    // Every library the librarian writes keeps every rule of the format.
+    if (check_libraries_) {
+        const RunResult check = run_dump({"--check", name});
+        EXPECT_EQ(check.status, 0) << check.out << check.err;
+    }
     return lib::parse(read(name));
 }
 

@@ -1,0 +1,27 @@
+// vornadump: shows every record of a library or a relocatable module, and
+// with --check reports every rule of the format that the file breaks.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dump/dump.h"
+#include "dump/options.h"
+#include "dump/sinks.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::optional<dump::Options> options = dump::parse_options(args);
+  if (!options) {
+    std::fputs(dump::kUsageText, stderr);
+    return dump::kUsage;
+  }
+  std::unique_ptr<dump::Sink> sink = options->json    ? dump::json_sink(stdout)
+                                     : options->check ? dump::check_sink(stdout)
+                                                      : dump::text_sink(stdout);
+  int status = dump::kClean;
+  for (const std::string& file : options->files)
+    status = std::max<int>(status, dump::dump_file(file, *options, *sink, stderr));
+  std::fflush(stdout);
+  return status;
+}

@@ -1,0 +1,261 @@
+// vornadump: the libraries and modules it finds broken, and where.
+//
+// The 240-byte library of one 100-byte module (made by the librarian) is
+// damaged one byte or one field at a time; each damage must be reported
+// at its offset, with exit status 1. Modules that append or replace would
+// refuse are reported the same way. Every library the other end-to-end
+// tests make is checked clean in LibraryE2E::library.
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "support/library_e2e.h"
+
+using qob::ByteVec;
+using qob::Module;
+
+namespace {
+
+void put_long(ByteVec& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<unsigned char>(v >> (24 - 8 * i));
+}
+
+// Replaces every occurrence of `from` by `to`, of the same length, or only
+// the first (which lies in the module table, before the bodies).
+void replace_all(ByteVec& b, const std::string& from, const std::string& to, bool first_only = false) {
+    for (auto it = b.begin(); (it = std::search(it, b.end(), from.begin(), from.end())) != b.end();) {
+        it = std::copy(to.begin(), to.end(), it);
+        if (first_only) return;
+    }
+}
+
+std::string dump_hex(std::size_t v) {
+    char text[20];
+    std::snprintf(text, sizeof text, "%zx", v);
+    return text;
+}
+
+struct Damage {
+    const char* name;
+    std::function<void(ByteVec&)> apply;
+    const char* line;  // the violation's line after "D.LIB: ", or a start of it
+};
+
+// Test names show the damage's name, not its bytes.
+void PrintTo(const Damage& d, std::ostream* os) { *os << d.name; }
+
+// Offsets in the 240-byte library: header 0-36 (F3 count at 26, F4 at 31),
+// entry 37-137 (F1 at 44, F2 at 53, F4 at 58, F5 at 87, F8 at 103, F9 at
+// 124, end mark 137), table end mark 138, body 139-238 (its F4 at 146, F8
+// at 162), end mark 239.
+const Damage kDamages[] = {
+    {"ModuleCount", [](ByteVec& b) { put_long(b, 27, 2); }, "offset 0x1a: hdr_modules is 2 (1: the entries of the module table)"},
+    {"SymbolCount", [](ByteVec& b) { put_long(b, 32, 5); }, "offset 0x1f: hdr_symbols is 5 (1: "},
+    {"HeaderRecordTwice", [](ByteVec& b) { b[31] = 0xF3; }, "offset 0x1f: a second header F3 record (F0, F1, F2, F3 and F4 once each)"},
+    {"Format", [](ByteVec& b) { b[16] = 'B'; }, "offset 0xb: the header's format is \"VER.B\" (VER.A, or empty when no module has an F0 record)"},
+    {"Cpu", [](ByteVec& b) { b[24] = '1'; }, "offset 0x12: the header's CPU is \"VRN101\" (VRN100, in any case)"},
+    {"EntryOrder", [](ByteVec& b) { std::rotate(b.begin() + 37, b.begin() + 44, b.begin() + 53); }, "offset 0x2e: entry record F0 out of order"},
+    {"EntryLen", [](ByteVec& b) { put_long(b, 45, 86); }, "offset 0x2c: entry_len is 86 (85: the entry's bytes after its F1 record)"},
+    {"TailLen", [](ByteVec& b) { put_long(b, 49, 36); }, "offset 0x2c: tail_len is 36 (35: "},
+    {"PubCount", [](ByteVec& b) { put_long(b, 59, 2); }, "offset 0x3a: pub_count is 2 (1: the symbols of the F5 records)"},
+    {"PubSize", [](ByteVec& b) { put_long(b, 63, 17); }, "offset 0x3a: pub_size is 17 (16: the bytes of the F5 records)"},
+    {"ExtCount", [](ByteVec& b) { put_long(b, 83, 1); }, "offset 0x3a: ext_count is 1 (0: "},
+    {"ModSize", [](ByteVec& b) { put_long(b, 54, 101); }, "offset 0x35: mod_size is 101 (100: the bytes of the module's body)"},
+    {"ModOffset", [](ByteVec& b) { put_long(b, 104, 140); }, "offset 0x67: mod_offset is 140 (139: where the module's body starts)"},
+    {"Offset1F7", [](ByteVec& b) { put_long(b, 108, 7); }, "offset 0x67: offset1_f7 is 7 (0: the body's first F7 record)"},
+    {"AbsF7", [](ByteVec& b) { put_long(b, 112, 5); }, "offset 0x67: abs_f7 is 5 (0: none)"},
+    {"Offset1F8", [](ByteVec& b) { put_long(b, 116, 24); }, "offset 0x67: offset1_f8 is 24 (23: "},
+    {"AbsF8", [](ByteVec& b) { put_long(b, 120, 163); }, "offset 0x67: abs_f8 is 163 (162: mod_offset + offset1_f8)"},
+    {"ModTime", [](ByteVec& b) { b[134] = 12; }, "offset 0x7c: mod_time's month is 12 (0 to 11)"},
+    {"EntrySymbol", [](ByteVec& b) { b[91] = 0x11; }, "offset 0x25: the entry's symbols are not those of its body"},
+    {"EntryEndMark", [](ByteVec& b) { b[137] = 0; }, "offset 0x89: byte 0x00 where an entry record belongs"},
+    {"TableEndMark", [](ByteVec& b) { b[138] = 0; }, "offset 0x8a: byte 0x00 where an entry or the table's end mark belongs"},
+    {"BodyTag", [](ByteVec& b) { b[146] = 0xE7; }, "offset 0x92: byte 0xE7 where a record tag belongs"},
+    {"BodyFormat", [](ByteVec& b) { b[144] = 'B'; }, "offset 0x8b: the F0 record holds \"VER.B\": append refuses the module (VER.A)"},
+    {"BodyCutOff", [](ByteVec& b) { b.resize(200); }, "offset 0xa2: the F8 record is cut off by the end of the file"},
+    {"BodySectionEndMark", [](ByteVec& b) { b[239] = 0; }, "offset 0xef: byte 0x00 where the body section's end mark belongs (FF after the last body)"},
+    {"LastByte", [](ByteVec& b) { b.push_back(0xFF); }, "offset 0xf0: 1 byte after the body section's end mark (the file ends with the end mark)"},
+};
+
+}  // namespace
+
+class Dump : public LibraryE2E {
+protected:
+    // The 240-byte library: one module of 100 bytes with the public symbol
+    // START and one F8 record of 65 bytes, appended by the librarian.
+    ByteVec example() {
+        ByteVec block(65, 0x5A);
+        write_module("A.QOB", Module().f0().f4(1, {{0x1000, "START"}}).f8(1, {block}).end());
+        set_mtime("A.QOB", 2024, 1, 5, 8, 30, 0);
+        EXPECT_EQ(append("MYLIB", {"A"}).status, 0);
+        ByteVec bytes = read("MYLIB.LIB");
+        EXPECT_EQ(bytes.size(), 240u);
+        return bytes;
+    }
+
+    // vornadump --check of `bytes` as `name`: its status, and its output.
+    RunResult check(const std::string& name, const ByteVec& bytes) {
+        write(name, bytes);
+        return run_dump({"--check", name});
+    }
+
+    static bool has_line(const std::string& out, const std::string& line) {
+        return ("\n" + out).find("\n" + line) != std::string::npos;
+    }
+};
+
+class DumpDamage : public Dump, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(DumpDamage, IsReportedAtItsOffset) {
+    ByteVec bytes = example();
+    GetParam().apply(bytes);
+    const RunResult r = check("D.LIB", bytes);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has_line(r.out, std::string("D.LIB: ") + GetParam().line)) << r.out;
+    EXPECT_TRUE(has_line(r.out, "D.LIB: ") && r.out.find(" violation") != std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Library, DumpDamage, ::testing::ValuesIn(kDamages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Dump, TheExampleIsCleanAndShowsEveryPart) {
+    write("MYLIB.LIB", example());
+    const RunResult checked = run_dump({"--check", "MYLIB.LIB"});
+    EXPECT_EQ(checked.status, 0);
+    EXPECT_EQ(checked.out, "MYLIB.LIB: no violations\n");
+
+    const RunResult shown = run_dump({"MYLIB.LIB"});
+    EXPECT_EQ(shown.status, 0);
+    for (const char* line : {"MYLIB.LIB: library, 240 bytes", "  0x0035  F2 body size: mod_size 0x00000064",
+                             "  0x0057  F5 public symbols: block 0x0001", "          symbol: value 0x001000 name \"START\"",
+                             "module table: end mark at 0x008a", "body 1 at 0x008b", "          0x00a5 length 0x00000041",
+                             "          0x00a9 contents 65 bytes", "body section: end mark at 0x00ef",
+                             "    public   \"START\" = 0x001000 (block 0x0001)"}) {
+        EXPECT_TRUE(has_line(shown.out, line)) << line << "\n" << shown.out;
+    }
+}
+
+// Two modules whose names or global symbols the damage makes alike.
+TEST_F(Dump, NamesThatClashAreReported) {
+    write_module("A.QOB", defining({"AAA"}));
+    write_module("B.QOB", defining({"BBB"}));
+    ASSERT_EQ(append("TWO", {"A", "B"}).status, 0);
+    const ByteVec two = read("TWO.LIB");
+    const std::size_t second = 37 + 7 + 9 + 5 + 29 + 14 + 21 + 13 + 1;  // the second entry, after one of 99 bytes
+
+    ByteVec same_symbol = two;
+    replace_all(same_symbol, "BBB", "AAA");
+    RunResult r = check("S.LIB", same_symbol);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has_line(r.out, "S.LIB: offset 0x" + dump_hex(second) +
+                                    ": global name \"AAA\" of B.QOB is defined by A.QOB too")) << r.out;
+
+    ByteVec case_only = two;
+    replace_all(case_only, "B.QOB", "a.QOB");
+    r = check("C.LIB", case_only);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has_line(r.out, "C.LIB: offset 0x" + dump_hex(second) +
+                                    ": module names \"a.QOB\" and \"A.QOB\" differ only in letter case")) << r.out;
+}
+
+struct ModuleCase {
+    const char* name;
+    ByteVec bytes;
+    const char* line;  // after "M.QOB: "; empty for a clean module
+};
+
+void PrintTo(const ModuleCase& m, std::ostream* os) { *os << m.name; }
+
+class DumpModule : public Dump, public ::testing::WithParamInterface<ModuleCase> {};
+
+TEST_P(DumpModule, Check) {
+    const RunResult r = check("M.QOB", GetParam().bytes);
+    const std::string line = GetParam().line;
+    if (line.empty()) {
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.out, "M.QOB: no violations\n");
+    } else {
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_TRUE(has_line(r.out, "M.QOB: " + line)) << r.out;
+    }
+}
+
+const qob::F7Entry kF7{0x10, 1, 2, 0x81, qob::item_f1("T"), {qob::item_byte(0xF4), qob::item_f3("S")}};
+const qob::F7Entry kBadF7{0x10, 1, 2, std::nullopt, qob::item_f3("S"), {}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Modules, DumpModule,
+    ::testing::Values(
+        ModuleCase{"EveryRecord",
+                   Module().f0().f1("T").f2("A", {"B"}, {"C"}).f3(1, "SEG", 1, 2, 3, 4).f4(1, {{1, "P"}})
+                       .f5({{2, "E"}}).f6({"X"}).f7(1, {kF7}).f8(1, {{1}}).e0({{1, 2, "BIT"}}).f9(1, {{1, "N"}})
+                       .fa({{1, "N"}}).e1({{1, 2, "N"}}).e2(1, "T", {1, 2, 3, 4, 5, 6, 7, 8}).e3(1, {{1, 2}})
+                       .e4(1, {{"G", {{1, 2}}}}).e5("T").e6(1).end().bytes(),
+                   ""},
+        ModuleCase{"OnlyFF", Module().end().bytes(), "offset 0x0: the module begins with FF, so replace refuses it (an F0 record first)"},
+        ModuleCase{"OtherFormat", Module().f0("VER.B").end().bytes(), "offset 0x0: the F0 record holds \"VER.B\": append refuses the module (VER.A)"},
+        ModuleCase{"SymbolsAfterF9", Module().f0().f9(1, {}).f4(1, {{1, "P"}}).end().bytes(),
+                   "offset 0xe: F4 record after the first F9, FA or E1 to E6 record"},
+        ModuleCase{"BytesAfterFF", Module().f0().end().raw({1, 2}).bytes(), "offset 0x8: 2 bytes after the module's FF (the file ends with its FF)"},
+        ModuleCase{"NoTag", Module().f0().raw({0xE7}).end().bytes(), "offset 0x7: byte 0xE7 where a record tag belongs"},
+        ModuleCase{"NoFF", Module().f0().bytes(), "offset 0x7: the module ends before its FF (an FF record)"},
+        ModuleCase{"CutOff", Module().f0().raw({0xF4, 0, 1, 0}).bytes(), "offset 0x7: the F4 record is cut off by the end of the file"},
+        ModuleCase{"BadFirstF7Item", Module().f0().f7(0, {kBadF7}).end().bytes(),
+                   "offset 0xf: an F7 entry's first item is 0xF3 (an item F0, F1 or F2)"},
+        ModuleCase{"F2WithoutF0", Module().f0().raw({0xF2, 0xF1, 0}).end().bytes(),
+                   "offset 0x7: the F2 record does not begin with its F0 sub-record (F0)"},
+        ModuleCase{"HugeF8Block", Module().f0().raw({0xF8, 0, 1, 0x7F, 0xFF, 0xFF, 0xFF}).end().bytes(),
+                   "offset 0x7: the F8 record is cut off by the end of the file"},
+        ModuleCase{"LongString", Module().f0().raw({0xF1}).raw(ByteVec(300, 'x')).raw({0}).end().bytes(),
+                   "offset 0x7: a string of the F1 record is longer than 255 characters"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Dump, ExitStatusesForUsageAndUnreadableFiles) {
+    EXPECT_EQ(run_dump({}).status, 2);
+    EXPECT_EQ(run_dump({"--bogus", "X.LIB"}).status, 2);
+    const RunResult missing = run_dump({"--check", "NONE.LIB"});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.err.find("NONE.LIB"), std::string::npos) << missing.err;
+    // A file that cannot be read outweighs a broken one, which outweighs a clean one.
+    write("M.QOB", Module().end().bytes());
+    EXPECT_EQ(run_dump({"--check", "M.QOB", "NONE.LIB"}).status, 3);
+    EXPECT_EQ(run_dump({"--check", "M.QOB"}).status, 1);
+    EXPECT_EQ(run_dump({"M.QOB"}).status, 0);  // without --check only a file that cannot be read through is broken
+}
+
+TEST_F(Dump, ReadingIsForcedOrTakenFromTheContent) {
+    write("A.BIN", Module().f0().end().bytes());
+    EXPECT_EQ(run_dump({"A.BIN"}).out.rfind("A.BIN: module, 8 bytes\n", 0), 0u);
+    EXPECT_EQ(run_dump({"--lib", "A.BIN"}).out.rfind("A.BIN: library, 8 bytes\n", 0), 0u);
+    // Read as a library, the module ends where its module table should begin.
+    const RunResult forced = run_dump({"--lib", "--check", "A.BIN"});
+    EXPECT_EQ(forced.status, 1);
+    EXPECT_TRUE(has_line(forced.out, "A.BIN: offset 0x8: the file ends where an entry or the table's end mark belongs")) << forced.out;
+    write("L.BIN", example());
+    EXPECT_EQ(run_dump({"L.BIN"}).out.rfind("L.BIN: library, 240 bytes\n", 0), 0u);
+    EXPECT_EQ(run_dump({"--qob", "L.BIN"}).out.rfind("L.BIN: module, 240 bytes\n", 0), 0u);
+}
+
+// Replace collects nothing from a module's records after its first F9, FA or
+// E1 to E6 record, append collects everything: an entry made either way
+// agrees with its body.
+TEST_F(Dump, EntriesOfAppendAndOfReplaceAgreeWithTheirBodies) {
+    const Module late = Module().f0().f4(1, {{1, "EARLY"}}).f9(1, {}).f4(2, {{2, "LATE"}}).f8(1, {{1}}).end();
+    write_module("L.QOB", late);
+    set_mtime("L.QOB", 2024, 1, 1, 0, 0, 0);
+    ASSERT_EQ(append("LIB", {"L"}).status, 0);
+    EXPECT_EQ(library("LIB.LIB").entries.at(0).publics.size(), 2u);  // checked there too
+
+    set_mtime("L.QOB", 2025, 1, 1, 0, 0, 0);
+    ASSERT_EQ(run({"-r", "-o", "LIB", "-f", "L"}).status, 0);
+    const lib::Library replaced = library("LIB.LIB");
+    EXPECT_EQ(replaced.entries.at(0).publics.size(), 1u);
+    EXPECT_EQ(replaced.entries.at(0).f8[lib::kOffset1F8], 0u);  // the F8 record follows the F9 record
+
+    // An entry that holds neither view is reported.
+    ByteVec bytes = read("LIB.LIB");
+    replace_all(bytes, "EARLY", "EARLZ", true);
+    const RunResult r = check("D.LIB", bytes);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has_line(r.out, "D.LIB: offset 0x25: the entry's symbols are not those of its body")) << r.out;
+}
