@@ -142,6 +142,7 @@ void replace_entry(RunState& rs, ReplaceEntry& entry, ModuleScan& scan, int i) {
 void replace_entries(RunState& rs) {
   rs.replace_table.clear();
   DefIndex defs;
+  defs.reserve(expected_names(rs.header));
   ModuleScan scan;
   while (get_rotbl(rs) != 0) {
     ReplaceEntry entry{false, 0, rs.rotbl_rec.mod_size};

@@ -15,6 +15,14 @@ constexpr std::size_t kCountingBlock = 256;
 
 }  // namespace
 
+void Block::resize(std::size_t n, std::size_t keep) {
+  if (n == size_) return;
+  std::unique_ptr<char[]> bytes(new char[n]);
+  if (keep > 0) std::memcpy(bytes.get(), data_.get(), std::min(keep, n));
+  data_ = std::move(bytes);
+  size_ = n;
+}
+
 void InputFile::attach(std::FILE* fp, std::string name, const volatile std::sig_atomic_t* interrupt) {
   fp_ = fp;
   name_ = std::move(name);
@@ -159,7 +167,7 @@ void RecOut::attach(std::FILE* fp) {
 
 void RecOut::make_space() {
   if (keep_) {
-    buf_.resize(std::max<std::size_t>(kCountingBlock, 2 * buf_.size()));
+    buf_.resize(std::max<std::size_t>(kCountingBlock, 2 * buf_.size()), used_);
     return;
   }
   flush();
@@ -172,7 +180,7 @@ void RecOut::put_block(const void* data, std::size_t n) {
   count_ += static_cast<int64_t>(n);
   const char* p = static_cast<const char*>(data);
   if (keep_) {
-    if (n > buf_.size() - used_) buf_.resize(std::max(used_ + n, 2 * buf_.size()));
+    if (n > buf_.size() - used_) buf_.resize(std::max(used_ + n, 2 * buf_.size()), used_);
     std::memcpy(buf_.data() + used_, p, n);
     used_ += n;
     return;

@@ -17,13 +17,30 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "format/error.h"
 
 class RecOut;
+
+// Bytes that are not cleared when they are made: a block holds only what is
+// read or written into it, and touches no more memory than that.
+class Block {
+ public:
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  char* data() { return data_.get(); }
+  const char* data() const { return data_.get(); }
+  char& operator[](std::size_t i) { return data_[i]; }
+  // Makes the block `n` bytes long, keeping its first `keep` bytes.
+  void resize(std::size_t n, std::size_t keep = 0);
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+};
 
 // A file read in blocks, from its start. It does not own the stream.
 class InputFile {
@@ -71,7 +88,7 @@ class InputFile {
   std::string name_;
   const volatile std::sig_atomic_t* interrupt_ = nullptr;
   std::size_t capacity_;
-  std::vector<char> buf_;
+  Block buf_;
   std::size_t pos_ = 0;  // next byte in buf_
   std::size_t end_ = 0;  // bytes in buf_
   int64_t start_ = 0;    // file position of buf_[0]
@@ -209,7 +226,7 @@ class RecOut {
   std::FILE* fp_;
   bool keep_ = false;
   std::size_t block_;
-  std::vector<char> buf_;
+  Block buf_;
   std::size_t used_ = 0;
   int64_t count_ = 0;
   int64_t max_ = INT64_MAX;

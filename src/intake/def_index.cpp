@@ -1,5 +1,6 @@
 #include "intake/def_index.h"
 
+#include <algorithm>
 #include <functional>
 
 void DefIndex::start_module(std::string_view mod_name) { modules_.emplace_back(mod_name); }
@@ -13,20 +14,29 @@ uint32_t hash_of(std::string_view name) { return static_cast<uint32_t>(std::hash
 std::size_t DefIndex::slot_of(std::string_view name, uint32_t hash) const {
   std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    uint32_t at = slots_[i];
-    if (at == 0 || (defs_[at - 1].hash == hash && name_of(defs_[at - 1]) == name)) return i;
+    uint64_t s = slots_[i];
+    if (s == 0 || (s >> 32 == hash && name_of(defs_[static_cast<uint32_t>(s) - 1]) == name)) return i;
   }
 }
 
 uint32_t DefIndex::find(std::string_view name) const {
-  return slots_.empty() ? 0 : slots_[slot_of(name, hash_of(name))];
+  return slots_.empty() ? 0 : static_cast<uint32_t>(slots_[slot_of(name, hash_of(name))]);
+}
+
+void DefIndex::reserve(std::size_t names) {
+  if (!defs_.empty()) return;
+  std::size_t slots = 1024;
+  while (slots < 2 * names) slots *= 2;
+  slots_.assign(slots, 0);
+  defs_.reserve(names);
 }
 
 void DefIndex::add(std::string_view name) {
   if (name.empty() || modules_.empty()) return;
   if (2 * (defs_.size() + 1) > slots_.size()) {
     slots_.assign(slots_.empty() ? 1024 : 2 * slots_.size(), 0);
-    for (uint32_t i = 0; i < defs_.size(); ++i) slots_[slot_of(name_of(defs_[i]), defs_[i].hash)] = i + 1;
+    for (uint32_t i = 0; i < defs_.size(); ++i)
+      slots_[slot_of(name_of(defs_[i]), defs_[i].hash)] = slot(defs_[i].hash, i + 1);
   }
   uint32_t hash = hash_of(name);
   std::size_t i = slot_of(name, hash);
@@ -34,7 +44,7 @@ void DefIndex::add(std::string_view name) {
   defs_.push_back(Def{static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size()),
                       static_cast<uint32_t>(modules_.size() - 1), hash});
   names_ += name;
-  slots_[i] = static_cast<uint32_t>(defs_.size());
+  slots_[i] = slot(hash, static_cast<uint32_t>(defs_.size()));
 }
 
 void DefIndex::add_tables(std::string_view mod_name, const SymbolTables& t) {
@@ -52,4 +62,10 @@ bool DefIndex::find_clash(const SymbolTables& t, Clash& clash) const {
   const Def& d = defs_[best - 1];
   clash = Clash{std::string(name_of(d)), modules_[d.module]};
   return true;
+}
+
+std::size_t expected_names(const LibraryHeader& h) {
+  // A damaged header must not make the run reserve without end.
+  constexpr int32_t kMostReserved = 1 << 20;
+  return static_cast<std::size_t>(std::clamp(h.hdr_symbols, 0, kMostReserved));
 }

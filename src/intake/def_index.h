@@ -13,10 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "format/library.h"
 #include "format/symbols.h"
 
 class DefIndex {
  public:
+  // Makes room for about `names` definitions at once, rather than growing
+  // step by step (a library's header tells how many symbols it holds).
+  void reserve(std::size_t names);
   // Names added from now on belong to the module `mod_name`.
   void start_module(std::string_view mod_name);
   void add(std::string_view name);
@@ -43,12 +47,19 @@ class DefIndex {
   std::string_view name_of(const Def& d) const { return std::string_view(names_).substr(d.offset, d.length); }
   // The slot that holds `name`, or the free slot where it would go.
   std::size_t slot_of(std::string_view name, uint32_t hash) const;
+  // What a slot holds: the name's hash above its place in defs_ plus 1, so
+  // that most names that differ are told apart without reading defs_.
+  static uint64_t slot(uint32_t hash, uint32_t place) { return (static_cast<uint64_t>(hash) << 32) | place; }
   // The place in defs_ plus 1 of the definition of `name`; 0 for none.
   uint32_t find(std::string_view name) const;
 
   std::string names_;
   std::vector<Def> defs_;
-  // Open addressing, at most half full: a place in defs_ plus 1, 0 when free.
-  std::vector<uint32_t> slots_;
+  // Open addressing, at most half full: see slot(); 0 when free.
+  std::vector<uint64_t> slots_;
   std::vector<std::string> modules_;
 };
+
+// About how many global definitions the library with this header holds, as
+// far as a header can be believed: its symbol count (externals included).
+std::size_t expected_names(const LibraryHeader& h);

@@ -105,6 +105,7 @@ void start_existing(RunState& rs, DefIndex& defs) {
     std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", h.hdr_format.c_str(), rs.lib_in.last_str().c_str());
   if (h.hdr_format != fmt::kFormat) error_exit(rs, kInvalid, "A0001");
   if (!fmt::same_ignoring_case(h.hdr_cpu, fmt::kCpu)) error_exit(rs, kCpuError);
+  defs.reserve(expected_names(h));
   // The header's count says how many bodies follow: an empty module (a body
   // of the single byte FF) is not mistaken for the section's end mark.
   if (copy_rotbl(rs, defs) != h.hdr_modules) error_exit(rs, kInvalid, rs.lib_name);
