@@ -108,9 +108,9 @@ class ListCommand {
   // module, the other modules are stepped over.
   template <class Read>
   void for_each_module(Read read);
-  // Reads the names of the symbol records of one kind into the tree, while
-  // they have `tag`, with `read`; counts them in `count`. Returns the tag
-  // that follows them.
+  // Reads the symbol records of one kind (tag `record`) into the tree with
+  // `read`, from the record whose tag `tag` was just read on, counting their
+  // names in `count`; returns the first tag of another kind.
   template <class Read>
   int read_names(int tag, int record, Read read, int& count, const char* trace_format);
   // Steps over the records from `tag` through the entry's end mark.
