@@ -17,6 +17,7 @@
 
 #include "format/error.h"
 #include "format/module.h"
+#include "format/name_store.h"
 #include "format/stdfnc.h"
 #include "format/trace.h"
 #include "support/harness.h"
@@ -239,6 +240,23 @@ TEST_F(Records, WriteFailureShowsWhenTheBlockIsWritten) {
     EXPECT_EQ(fault_of([&] { large.put_block(block.data(), block.size()); }).kind, Kind::kWriteFailed);
 }
 
+TEST_F(Records, SmallWritesAndLargeSpansKeepTheirOrder) {
+    // A writer of 4 KiB blocks: large spans go out in several writes of
+    // their own, after what was gathered before them.
+    std::FILE* fp = scratch();
+    RecOut out(fp, 4096);
+    ByteVec expected;
+    for (std::size_t size : {std::size_t{3}, std::size_t{70000}, std::size_t{5000}, std::size_t{65536}, std::size_t{1}}) {
+        ByteVec bytes(size);
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(expected.size() + i * 13);
+        out.put_block(bytes.data(), bytes.size());
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+    }
+    out.flush();
+    EXPECT_TRUE(contents(fp) == expected);
+    EXPECT_EQ(out.count(), static_cast<int64_t>(expected.size()));
+}
+
 TEST_F(Records, WriterRefusesWhatPassesItsLimit) {
     RecOut out;
     out.limit(10, "BIG.QOB");
@@ -247,6 +265,30 @@ TEST_F(Records, WriterRefusesWhatPassesItsLimit) {
     expect_invalid(fault_of([&] { out.make_room(3); }), "BIG.QOB");
     out.put_word(0x1234);
     expect_invalid(fault_of([&] { out.put_byte(0); }), "BIG.QOB");
+}
+
+// ---- the name store ----
+
+TEST(NameStore, NamesReadBackAcrossChunksAfterCopyAndClear) {
+    // Names of up to 255 bytes, several chunks of them: each must read
+    // back whole wherever its chunk ended, in a copy too, and after the
+    // store was cleared and filled again.
+    auto name_of = [](int i, char fill) {
+        return std::to_string(i) + std::string(static_cast<std::size_t>(i * 37 % 250), fill);
+    };
+    NameStore store;
+    for (char fill : {'a', 'b'}) {
+        std::vector<NameRef> refs;
+        for (int i = 0; i < 2000; ++i) refs.push_back(store.keep(name_of(i, fill)));
+        const NameRef empty = store.keep("");
+        const NameStore copy = store;
+        for (int i = 0; i < 2000; ++i) {
+            ASSERT_EQ(store.name(refs[i]), name_of(i, fill)) << i;
+            ASSERT_EQ(copy.name(refs[i]), name_of(i, fill)) << i;
+        }
+        EXPECT_EQ(store.name(empty), "");
+        store.clear();
+    }
 }
 
 // ---- runs of bytes ----

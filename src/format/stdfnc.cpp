@@ -12,6 +12,10 @@ namespace {
 constexpr int64_t kReadSkipLimit = 1 << 12;
 // Bytes a writer without a stream keeps before it counts them away.
 constexpr std::size_t kCountingBlock = 256;
+// Spans at least this long are written from where they lie, a block at a
+// time, after what is buffered: copying them into the block would cost more
+// than the write.
+constexpr std::size_t kDirectSpan = 1 << 16;
 
 }  // namespace
 
@@ -186,16 +190,16 @@ void RecOut::put_block(const void* data, std::size_t n) {
     return;
   }
   if (fp_ == nullptr) return;
+  if (n >= kDirectSpan) {
+    flush();
+    for (std::size_t take; n > 0; p += take, n -= take) {
+      take = std::min(n, block_);
+      write_out(p, take);
+    }
+    return;
+  }
   if (buf_.size() != block_) buf_.resize(block_);
   while (n > 0) {
-    if (used_ == 0 && n >= block_) {
-      // Whole blocks go to the stream straight from where they lie.
-      std::size_t whole = n - n % block_;
-      write_out(p, whole);
-      p += whole;
-      n -= whole;
-      continue;
-    }
     std::size_t take = std::min(n, block_ - used_);
     std::memcpy(buf_.data() + used_, p, take);
     used_ += take;

@@ -162,8 +162,9 @@ class RecIn {
 class RecOut {
  public:
   enum class Keep { kNothing, kEverything };
-  // Writes go to the stream in whole blocks of `block` bytes, only the last
-  // one shorter: the file then grows in large, aligned pieces.
+  // Small writes are gathered into blocks of `block` bytes, which go to the
+  // stream whole; large spans go to it from where they lie, in writes of at
+  // most a block.
   explicit RecOut(std::FILE* fp = nullptr, std::size_t block = kDefaultBlock) : fp_(fp), block_(block) {}
   explicit RecOut(Keep keep) : fp_(nullptr), keep_(keep == Keep::kEverything), block_(kDefaultBlock) {}
   RecOut(const RecOut&) = delete;

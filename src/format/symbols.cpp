@@ -4,12 +4,6 @@
 #include "format/stdfnc.h"
 #include "format/trace.h"
 
-NameRef SymbolTables::keep(std::string_view name) {
-  NameRef ref{static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size())};
-  names_.append(name);
-  return ref;
-}
-
 void SymbolTables::clear() {
   pub_list.clear();
   pub_syms.clear();

@@ -3,9 +3,9 @@
 // While one module is read, from a relocatable file or from a library's
 // module table, its public symbols (grouped in blocks, one per record),
 // public EQU symbols, public BIT symbols, external names and F3 descriptors
-// are kept here in the order the records list them. The names lie back to
-// back in one store, so tables that are cleared and filled again for every
-// module allocate nothing once they have grown.
+// are kept here in the order the records list them. The names lie in one
+// store, so tables that are cleared and filled again for every module
+// allocate nothing once they have grown.
 //
 // The records of these tables have the same layouts in both formats: a
 // relocatable module's F3, F4, F5, F6 and E0 records are a module-table
@@ -14,21 +14,16 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 #include <vector>
+
+#include "format/name_store.h"
 
 class RecIn;
 class RecOut;
 class FormatTrace;
 
 enum class SymKind { kPublic = 0, kEqu = 1, kExternal = 2, kBit = 3 };
-
-// Where a name lies in the tables' name store.
-struct NameRef {
-  uint32_t at = 0;
-  uint32_t size = 0;
-};
 
 struct PubSym {
   int32_t value;  // 3-byte value
@@ -72,9 +67,9 @@ class SymbolTables {
   std::vector<NameRef> ext_list;
   std::vector<F3Entry> f3_list;
 
-  std::string_view name(NameRef n) const { return std::string_view(names_).substr(n.at, n.size); }
+  std::string_view name(NameRef n) const { return names_.name(n); }
   // Keeps a copy of `name` in the store.
-  NameRef keep(std::string_view name);
+  NameRef keep(std::string_view name) { return names_.keep(name); }
   std::span<const PubSym> syms(const PubBlock& b) const { return {pub_syms.data() + b.first, b.count}; }
 
   int pub_count() const { return static_cast<int>(pub_syms.size()); }
@@ -105,7 +100,7 @@ class SymbolTables {
   void clear();
 
  private:
-  std::string names_;
+  NameStore names_;
 };
 
 // Releases the tables of the module just handled; the next starts empty.

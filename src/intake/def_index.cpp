@@ -28,7 +28,6 @@ void DefIndex::reserve(std::size_t names) {
   std::size_t slots = 1024;
   while (slots < 2 * names) slots *= 2;
   slots_.assign(slots, 0);
-  defs_.reserve(names);
 }
 
 void DefIndex::add(std::string_view name) {
@@ -41,9 +40,7 @@ void DefIndex::add(std::string_view name) {
   uint32_t hash = hash_of(name);
   std::size_t i = slot_of(name, hash);
   if (slots_[i] != 0) return;  // only the first definition counts
-  defs_.push_back(Def{static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size()),
-                      static_cast<uint32_t>(modules_.size() - 1), hash});
-  names_ += name;
+  defs_.push_back(Def{names_.keep(name), static_cast<uint32_t>(modules_.size() - 1), hash});
   slots_[i] = slot(hash, static_cast<uint32_t>(defs_.size()));
 }
 

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <deque>
 #include <vector>
 
 #include "format/library.h"
+#include "format/name_store.h"
 #include "format/symbols.h"
 
 class DefIndex {
@@ -36,15 +38,14 @@ class DefIndex {
 
  private:
   // A name's first definition. Definitions are numbered in table order by
-  // their place in defs_; the names lie back to back in names_, so a library
-  // of tens of thousands of names costs a few allocations, not two per name.
+  // their place in defs_; the names lie in names_, so a library of tens of
+  // thousands of names costs a few allocations, not two per name.
   struct Def {
-    uint32_t offset;  // of the name in names_
-    uint32_t length;
+    NameRef name;
     uint32_t module;
     uint32_t hash;
   };
-  std::string_view name_of(const Def& d) const { return std::string_view(names_).substr(d.offset, d.length); }
+  std::string_view name_of(const Def& d) const { return names_.name(d.name); }
   // The slot that holds `name`, or the free slot where it would go.
   std::size_t slot_of(std::string_view name, uint32_t hash) const;
   // What a slot holds: the name's hash above its place in defs_ plus 1, so
@@ -53,8 +54,8 @@ class DefIndex {
   // The place in defs_ plus 1 of the definition of `name`; 0 for none.
   uint32_t find(std::string_view name) const;
 
-  std::string names_;
-  std::vector<Def> defs_;
+  NameStore names_;
+  std::deque<Def> defs_;
   // Open addressing, at most half full: see slot(); 0 when free.
   std::vector<uint64_t> slots_;
   std::vector<std::string> modules_;

@@ -8,9 +8,7 @@ void SymTree::add_sym(std::string_view name) {
   uint64_t prefix = 0;
   for (std::size_t i = 0; i < 8; ++i)
     prefix = (prefix << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
-  nodes_.push_back(SymNode{prefix, static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size()),
-                           static_cast<uint32_t>(modules_.size() - 1), kind_});
-  names_.append(name);
+  nodes_.push_back(SymNode{prefix, names_.keep(name), static_cast<uint32_t>(modules_.size() - 1), kind_});
 }
 
 void SymTree::clear() {

@@ -7,8 +7,8 @@
 // EQU and BIT symbols of the same name, because the module table lists the
 // three kinds in that order.
 //
-// The names lie back to back in one store and the symbols are small
-// records pointing into it, so a table of tens of thousands of symbols is
+// The names lie in one store and the symbols are small records pointing
+// into it, so a table of tens of thousands of symbols is
 // sorted by moving a few bytes each.
 #pragma once
 
@@ -23,8 +23,7 @@ struct SymNode {
   // The name's first eight bytes as one number, most significant first:
   // names that differ there compare as these numbers do.
   uint64_t prefix;
-  uint32_t name_at;
-  uint32_t name_size;
+  NameRef name;
   uint32_t module;  // the module's place among the table's modules
   SymKind kind;
 };
@@ -42,12 +41,12 @@ class SymTree {
   // The symbols in print order. Sorting waits until the table is printed,
   // which keeps the whole table n log n however the names arrive.
   const std::vector<SymNode>& in_order();
-  std::string_view name(const SymNode& node) const { return std::string_view(names_).substr(node.name_at, node.name_size); }
+  std::string_view name(const SymNode& node) const { return names_.name(node.name); }
   const std::string& module(const SymNode& node) const { return modules_[node.module]; }
 
  private:
   std::vector<SymNode> nodes_;
-  std::string names_;
+  NameStore names_;
   std::vector<std::string> modules_;
   SymKind kind_ = SymKind::kPublic;
 };
