@@ -26,13 +26,13 @@ uint32_t DefIndex::find(std::string_view name) const {
 void DefIndex::reserve(std::size_t names) {
   if (!defs_.empty()) return;
   std::size_t slots = 1024;
-  while (slots < 2 * names) slots *= 2;
+  while (3 * slots < 4 * names) slots *= 2;
   slots_.assign(slots, 0);
 }
 
 void DefIndex::add(std::string_view name) {
   if (name.empty() || modules_.empty()) return;
-  if (2 * (defs_.size() + 1) > slots_.size()) {
+  if (4 * (defs_.size() + 1) > 3 * slots_.size()) {
     slots_.assign(slots_.empty() ? 1024 : 2 * slots_.size(), 0);
     for (uint32_t i = 0; i < defs_.size(); ++i)
       slots_[slot_of(name_of(defs_[i]), defs_[i].hash)] = slot(defs_[i].hash, i + 1);

@@ -56,7 +56,9 @@ class DefIndex {
 
   NameStore names_;
   std::deque<Def> defs_;
-  // Open addressing, at most half full: see slot(); 0 when free.
+  // Open addressing, at most three quarters full: a probe compares hashes
+  // held in the slots, so a longer run of them costs little, and a smaller
+  // table fewer fresh pages. See slot(); 0 when free.
   std::vector<uint64_t> slots_;
   std::vector<std::string> modules_;
 };
