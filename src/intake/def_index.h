@@ -9,9 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
-#include <deque>
 #include <vector>
 
 #include "format/library.h"
@@ -38,8 +38,9 @@ class DefIndex {
 
  private:
   // A name's first definition. Definitions are numbered in table order by
-  // their place in defs_; the names lie in names_, so a library of tens of
-  // thousands of names costs a few allocations, not two per name.
+  // their place in defs_, which grows without moving what it holds; the
+  // names lie in names_, so a library of tens of thousands of names costs a
+  // few allocations, not two per name.
   struct Def {
     NameRef name;
     uint32_t module;
