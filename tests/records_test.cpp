@@ -1,7 +1,8 @@
 // Unit tests of the record streams: the field primitives, their behaviour at
-// the end of the input and on failing streams, and the module copier, which
-// must carry every record kind byte for byte and stop on every malformed or
-// cut-off module with "Invarid module or library".
+// the end of the input and on failing streams, the store their names are
+// kept in, and the module copier, which must carry every record kind byte
+// for byte and stop on every malformed or cut-off module with "Invarid
+// module or library".
 
 #include <cstdio>
 #include <csignal>
