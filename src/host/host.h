@@ -82,15 +82,12 @@ std::string resolve_links(const std::string& name);
 
 bool exists(const std::string& name);
 bool remove_file(const std::string& name);
-bool file_size(const std::string& name, int64_t& size);
-bool file_time(const std::string& name, std::time_t& mtime);
 // Size and modification time of the file a stream is open on.
 bool stream_size(std::FILE* fp, int64_t& size);
 bool stream_time(std::FILE* fp, std::time_t& mtime);
 void local_time(std::time_t t, std::tm& out);
 
 bool seek(std::FILE* fp, int64_t offset, int whence);
-int64_t tell(std::FILE* fp);
 // Flushes the stream and syncs the file to the device; false when either failed.
 bool sync_stream(std::FILE* fp);
 

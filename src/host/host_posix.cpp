@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <vector>
@@ -157,27 +157,11 @@ bool exists(const std::string& name) {
 
 bool remove_file(const std::string& name) { return ::unlink(fs_name(name).c_str()) == 0; }
 
-bool file_size(const std::string& name, int64_t& size) {
-  struct stat st;
-  if (::stat(fs_name(name).c_str(), &st) != 0) return false;
-  size = static_cast<int64_t>(st.st_size);
-  return true;
-}
-
-bool file_time(const std::string& name, std::time_t& mtime) {
-  struct stat st;
-  if (::stat(fs_name(name).c_str(), &st) != 0) return false;
-  mtime = st.st_mtime;
-  return true;
-}
-
 void local_time(std::time_t t, std::tm& out) { ::localtime_r(&t, &out); }
 
 bool seek(std::FILE* fp, int64_t offset, int whence) {
   return ::fseeko(fp, static_cast<off_t>(offset), whence) == 0;
 }
-
-int64_t tell(std::FILE* fp) { return static_cast<int64_t>(::ftello(fp)); }
 
 bool stream_size(std::FILE* fp, int64_t& size) {
   struct stat st;

@@ -191,20 +191,6 @@ bool exists(const std::string& name) {
 
 bool remove_file(const std::string& name) { return DeleteFileW(wide(name).c_str()) != 0; }
 
-bool file_size(const std::string& name, int64_t& size) {
-  struct _stat64 st;
-  if (_wstat64(wide(name).c_str(), &st) != 0) return false;
-  size = static_cast<int64_t>(st.st_size);
-  return true;
-}
-
-bool file_time(const std::string& name, std::time_t& mtime) {
-  struct _stat64 st;
-  if (_wstat64(wide(name).c_str(), &st) != 0) return false;
-  mtime = static_cast<std::time_t>(st.st_mtime);
-  return true;
-}
-
 bool stream_size(std::FILE* fp, int64_t& size) {
   struct _stat64 st;
   if (_fstat64(_fileno(fp), &st) != 0) return false;
@@ -222,8 +208,6 @@ bool stream_time(std::FILE* fp, std::time_t& mtime) {
 void local_time(std::time_t t, std::tm& out) { localtime_s(&out, &t); }
 
 bool seek(std::FILE* fp, int64_t offset, int whence) { return _fseeki64(fp, offset, whence) == 0; }
-
-int64_t tell(std::FILE* fp) { return _ftelli64(fp); }
 
 bool sync_stream(std::FILE* fp) { return std::fflush(fp) == 0 && _commit(_fileno(fp)) == 0; }
 

@@ -6,28 +6,14 @@
 #include "host/host.h"
 #include "intake/def_index.h"
 
-namespace {
-
-ModTime local_mod_time(std::time_t t) {
-  std::tm tm{};
-  host::local_time(t, tm);
-  return ModTime{tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon, tm.tm_year};
-}
-
-}  // namespace
-
-bool get_ftime(const std::string& name, ModTime& time) {
-  std::time_t t;
-  bool known = host::file_time(name, t);
-  time = known ? local_mod_time(t) : ModTime{};
-  return known;
-}
-
 bool get_ftime(std::FILE* fp, ModTime& time) {
   std::time_t t;
-  bool known = host::stream_time(fp, t);
-  time = known ? local_mod_time(t) : ModTime{};
-  return known;
+  time = ModTime{};
+  if (!host::stream_time(fp, t)) return false;
+  std::tm tm{};
+  host::local_time(t, tm);
+  time = ModTime{tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon, tm.tm_year};
+  return true;
 }
 
 std::string module_name(RunState& rs, const std::string& file) {

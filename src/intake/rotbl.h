@@ -11,9 +11,8 @@
 class DefIndex;
 struct ModuleScan;
 
-// The modification time of a file, or of the file a stream is open on, as
-// local time; all fields 0 and false when its status cannot be read.
-bool get_ftime(const std::string& name, ModTime& time);
+// The modification time of the file a stream is open on, as local time;
+// all fields 0 and false when its status cannot be read.
 bool get_ftime(std::FILE* fp, ModTime& time);
 
 // A module name (a file name without its directory); too long a name is

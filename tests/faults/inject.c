@@ -118,43 +118,32 @@ static void fd_path(int fd, char* path, size_t size) {
 
 /* ---- descriptors ---- */
 
-ssize_t write(int fd, const void* buf, size_t n) {
+/* Counts an operation of `kind` on the file open on fd; true (errno set
+   to `error`) when it is the one to fail. */
+static int fails_on_fd(int fd, int kind, int error) {
   set_up();
-  if (is_file_fd(fd)) {
-    char path[PATH_MAX];
-    fd_path(fd, path, sizeof path);
-    if (fault_here(kWrite, path)) {
-      errno = ENOSPC;
-      return -1;
-    }
-  }
+  if (!is_file_fd(fd)) return 0;
+  char path[PATH_MAX];
+  fd_path(fd, path, sizeof path);
+  if (!fault_here(kind, path)) return 0;
+  errno = error;
+  return 1;
+}
+
+ssize_t write(int fd, const void* buf, size_t n) {
+  if (fails_on_fd(fd, kWrite, ENOSPC)) return -1;
   return real_write(fd, buf, n);
 }
 
 ssize_t copy_file_range(int fd_in, off64_t* off_in, int fd_out, off64_t* off_out, size_t n, unsigned flags) {
-  set_up();
-  if (is_file_fd(fd_out)) {
-    char path[PATH_MAX];
-    fd_path(fd_out, path, sizeof path);
-    if (fault_here(kWrite, path)) {
-      errno = ENOSPC;
-      return -1;
-    }
-  }
+  if (fails_on_fd(fd_out, kWrite, ENOSPC)) return -1;
   return ((ssize_t(*)(int, off64_t*, int, off64_t*, size_t, unsigned))dlsym(RTLD_NEXT, "copy_file_range"))(
       fd_in, off_in, fd_out, off_out, n, flags);
 }
 
 static int sync_op(const char* name, int fd) {
   int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, name);
-  if (is_file_fd(fd)) {
-    char path[PATH_MAX];
-    fd_path(fd, path, sizeof path);
-    if (fault_here(kSync, path)) {
-      errno = EIO;
-      return -1;
-    }
-  }
+  if (fails_on_fd(fd, kSync, EIO)) return -1;
   return real(fd);
 }
 
