@@ -169,6 +169,60 @@ TEST_F(Commit, BodyOffsetsFollowHeaderTableAndEarlierBodies) {
     EXPECT_EQ(l.bodies, (std::vector<ByteVec>{a.bytes(), b.bytes(), c.bytes()}));
 }
 
+// The commit copies the table working file in blocks of 64 KiB and writes
+// each F8 record into its place; a record that a block's end cuts gets its
+// bytes on both sides. The parameter is how many of its bytes lie before
+// the cut (0: it begins just after it, 21: it ends just before it).
+class F8AcrossBlocks : public Commit, public ::testing::WithParamInterface<std::size_t> {
+protected:
+    static constexpr std::size_t kBlock = 65536;
+    static constexpr std::size_t kModules = 900;  // about 80 KB of table
+
+    // A library of kModules modules, the first with a public symbol of
+    // `padding` characters that moves every later entry on by as many bytes.
+    lib::Library build(const std::string& name, std::size_t padding) {
+        NameList files;
+        modules_.clear();
+        for (std::size_t i = 0; i < kModules; ++i) {
+            std::vector<qob::TriSym> publics{{1, indexed("S", static_cast<int>(i))}};
+            if (i == 0) publics.push_back({2, std::string(padding, 'P')});
+            modules_.push_back(Module().f0().f4(1, publics).f8(0, {ByteVec(3, static_cast<unsigned char>(i))}).end());
+            files.push_back(indexed("M", static_cast<int>(i)));
+            write_module(files.back() + ".QOB", modules_.back());
+        }
+        EXPECT_EQ(append(name, files).status, 0);
+        return library(name + ".LIB");
+    }
+
+    std::vector<Module> modules_;
+};
+
+TEST_P(F8AcrossBlocks, RecordCutByABlocksEndGetsItsOffsetsOnBothSides) {
+    const std::size_t before_cut = GetParam();
+    // Where the F8 records lie in the table without padding tells how much
+    // padding brings one of them to the cut.
+    const lib::Library plain = build("PLAIN", 1);
+    const std::size_t target = kBlock - before_cut;
+    std::size_t entry = 0, at = 0;
+    for (std::size_t i = 1; i < plain.entries.size(); ++i) {
+        const std::size_t in_table = plain.entries[i].f8_offset - plain.header.size;
+        if (in_table <= target) entry = i, at = in_table;
+    }
+    ASSERT_GT(entry, 0u);
+    const std::size_t padding = 1 + target - at;
+    ASSERT_LE(padding, 255u);
+
+    const lib::Library l = build("CUT", padding);
+    ASSERT_EQ(l.entries.size(), kModules);
+    EXPECT_EQ(l.entries[entry].f8_offset - l.header.size, target);
+    EXPECT_EQ(lib::inconsistencies(l), "");
+    std::vector<ByteVec> bodies;
+    for (const Module& m : modules_) bodies.push_back(m.bytes());
+    EXPECT_TRUE(l.bodies == bodies);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commit, F8AcrossBlocks, ::testing::Values(0, 1, 10, 20, 21));
+
 // ---- safe replacement ----
 
 TEST_F(Commit, NewLibraryKeepsTheOldLibrarysPermissions) {
