@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -517,6 +518,43 @@ TEST_F(AppendClash, SameFileTwiceIsRefusedOnlyWhenItDefinesSomething) {
     EXPECT_EQ(again.status, 0) << again.out;
     EXPECT_EQ(again.out, count_lines(3, 3));
 }
+
+// The index of global names grows as modules come (all in one run) or is
+// sized from the library's header (a library that exists): either way a
+// clash with names indexed long before is found, and the earliest of them
+// in table order is the one reported.
+class AppendClashAmongMany : public LibraryE2E, public ::testing::WithParamInterface<std::tuple<int, bool>> {};
+
+TEST_P(AppendClashAmongMany, EarliestClashIsFound) {
+    const auto [modules, in_one_run] = GetParam();
+    auto name = [](const char* format, int i, int j = 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, format, i, j);
+        return std::string(text);
+    };
+    NameList files;
+    for (int i = 0; i < modules; ++i) {
+        NameList names;
+        for (int j = 0; j < 100; ++j) names.push_back(name("N%d_%d", i, j));
+        files.push_back(name("D%d", i));
+        write_module(files.back() + ".QOB", defining(names));
+    }
+    write_module("LATE.QOB", defining({"FRESH", name("N%d_50", modules - 1), "N0_7"}));
+    if (in_one_run) {
+        files.push_back("LATE");
+    } else {
+        ASSERT_EQ(append("LIB", files).status, 0);
+        files = {"LATE"};
+    }
+
+    const RunResult r = append("LIB", files);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, std::string(in_one_run ? "<LIB.LIB> CREATE\n" : "") +
+                         "\n<N0_7>is multiple defined in LATE. others is D0\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Append, AppendClashAmongMany,
+                         ::testing::Combine(::testing::Values(1, 20, 90), ::testing::Bool()));
 
 // ---- the module limit ----
 
