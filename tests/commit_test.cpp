@@ -7,12 +7,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "host/host.h"
 #include "support/library_e2e.h"
 
 namespace fs = std::filesystem;
@@ -222,6 +226,66 @@ TEST_P(F8AcrossBlocks, RecordCutByABlocksEndGetsItsOffsetsOnBothSides) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commit, F8AcrossBlocks, ::testing::Values(0, 1, 10, 20, 21));
+
+// ---- copying bodies from file to file ----
+
+// The commit copies bodies with host::copy_range: by the system where it
+// can (a source on the target's file system), else by reading and writing
+// (a source on another one, a tmpfs, where the system may decline). Either way
+// the bytes land where the target stream stands, and a source that ends
+// early or a target that cannot be written is told apart.
+class CopyRange : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        source_dir_ = GetParam().empty() ? ::testing::TempDir() : GetParam();
+        if (!fs::is_directory(source_dir_)) GTEST_SKIP() << source_dir_ << " is not there";
+    }
+    void TearDown() override {
+        for (std::FILE* fp : streams_) std::fclose(fp);
+        for (const std::string& name : names_) fs::remove(name);
+    }
+    // The file `name` in `dir`, holding `bytes`, open in `mode` at its end.
+    std::FILE* file(const std::string& dir, const std::string& name, const ByteVec& bytes, const char* mode) {
+        // Named after the process: ctest runs the parameters side by side.
+        names_.push_back(dir + "/vorna_copy_range_" + std::to_string(::getpid()) + "_" + name);
+        std::FILE* fp = std::fopen(names_.back().c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), fp);
+        std::fclose(fp);
+        streams_.push_back(std::fopen(names_.back().c_str(), mode));
+        std::setvbuf(streams_.back(), nullptr, _IONBF, 0);
+        std::fseek(streams_.back(), 0, SEEK_END);
+        return streams_.back();
+    }
+    ByteVec contents(std::size_t i) const {
+        std::ifstream in(names_[i], std::ios::binary);
+        return ByteVec(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::string source_dir_;
+    std::vector<std::string> names_;
+    std::vector<std::FILE*> streams_;
+};
+
+TEST_P(CopyRange, BytesLandWhereTheTargetStandsAndFaultsAreToldApart) {
+    ByteVec source(3 * 1048576 + 7);  // more than one block of the copy by reading
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<unsigned char>(i * 31 + i / 4096);
+    std::FILE* from = file(source_dir_, "from", source, "rb");
+    const ByteVec head{'H', 'E', 'A', 'D'};
+    std::FILE* to = file(::testing::TempDir(), "to", head, "r+b");
+
+    ASSERT_EQ(host::copy_range(from, 1000, source.size() - 2000, to), host::Copy::kDone);
+    std::fflush(to);
+    ByteVec expected = head;
+    expected.insert(expected.end(), source.begin() + 1000, source.end() - 1000);
+    EXPECT_TRUE(contents(1) == expected);
+
+    EXPECT_EQ(host::copy_range(from, source.size() - 10, 20, to), host::Copy::kReadFailed);
+    std::FILE* read_only = file(::testing::TempDir(), "read_only", head, "rb");
+    EXPECT_EQ(host::copy_range(from, 0, 100, read_only), host::Copy::kWriteFailed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commit, CopyRange, ::testing::Values("", "/dev/shm"),
+                         [](const auto& info) { return info.param.empty() ? "SameFileSystem" : "Tmpfs"; });
 
 // ---- safe replacement ----
 
