@@ -126,8 +126,9 @@ void copy_bodies(RunState& rs, Writeback& writeback) {
       }
       writeback.wrote(piece);
       // A staged body is used once: its pages go back while the new
-      // library's pieces are on their way to the device.
-      if (staged) host::release_range(rs.tmp2_fp, run.at + done, piece);
+      // library's pieces are on their way to the device. The trace flag
+      // keeps the working files as they were written, should the run fail.
+      if (staged && !rs.trace) host::release_range(rs.tmp2_fp, run.at + done, piece);
     }
   }
 }

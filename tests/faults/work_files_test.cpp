@@ -2,7 +2,8 @@
 // library) under names that something else already holds: a stale file
 // from a killed run, a link planted by someone else. The run removes the
 // name and creates its own file, private to its owner, and never writes
-// through a link into another file.
+// through a link into another file. With the trace flag, a failed run keeps
+// its working files as it wrote them.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -173,6 +174,25 @@ class Umask {
 
 // Each working file is private from its creation, whatever the umask; the
 // library put in place gets the old library's mode, or the usual one.
+// A run that fails after the new library was written, with the trace
+// flag, keeps its working files as it wrote them: the staged bodies stay in
+// tmp2 although the commit has copied them on.
+TEST_F(WorkFiles, KeptBodiesOutliveTheirCopy) {
+  for (const auto& [args, staged] : {std::pair<NameList, std::string>{commands()[0], "C.QOB"},
+                                     std::pair<NameList, std::string>{commands()[1], "A.QOB"}}) {
+    SCOPED_TRACE(args[0]);
+    clear();
+    put(inputs_);
+    NameList traced = args;
+    traced.insert(traced.begin(), "-k");
+    // The first sync is the new library's, after every body is in it.
+    const RunResult r = run_with(traced, Op{"sync", 1, ""}, Action::kFail);
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_EQ(read("L.$$2"), inputs_[staged]);
+    EXPECT_EQ(read("lib/L.LIB"), inputs_["lib/L.LIB"]);
+  }
+}
+
 TEST_F(WorkFiles, WorkingFilesArePrivate) {
   const EnvMap env{{"TMP", "tmp"}};
   const Umask none(0);
