@@ -127,15 +127,12 @@ void replace_entry(RunState& rs, ReplaceEntry& entry, ModuleScan& scan, int i) {
   _coption_rep(rs);
   if (_uopen_rep(rs) == 0) return;
   disp_fname(rs, rs.obj_path);
-  LibraryHeader& h = rs.header;
-  h.hdr_symbols -= rs.rotbl_rec.symbols.symbol_count();
+  rs.header.hdr_symbols -= rs.rotbl_rec.symbols.symbol_count();
   entry.selected = true;
   entry.file_index = i;
   make_rotbl_rep(rs, scan);
   entry.new_len = rs.rotbl_rec.mod_size;
-  const SymbolTables& t = rs.rotbl_rec.symbols;
-  h.hdr_symbols += t.symbol_count();
-  rs.rotbl_rec.f4 = {t.pub_count(), 0, t.equ_count(), 0, t.bit_count(), 0, t.ext_count()};
+  count_symbols(rs);
 }
 
 // The table pass: every entry again, the replaced ones rebuilt.

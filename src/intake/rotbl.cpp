@@ -22,14 +22,18 @@ std::string module_name(RunState& rs, const std::string& file) {
   return name;
 }
 
+void count_symbols(RunState& rs) {
+  TableEntry& r = rs.rotbl_rec;
+  const SymbolTables& t = r.symbols;
+  rs.header.hdr_symbols += t.symbol_count();
+  r.f4 = {t.pub_count(), 0, t.equ_count(), 0, t.bit_count(), 0, t.ext_count()};
+}
+
 void make_rotbl(RunState& rs, ModuleScan& scan, int64_t body_size) {
-  LibraryHeader& h = rs.header;
-  if (++h.hdr_modules > fmt::kMaxModules) error_exit(rs, kTooManyModules);
+  if (++rs.header.hdr_modules > fmt::kMaxModules) error_exit(rs, kTooManyModules);
   TableEntry& r = rs.rotbl_rec;
   std::swap(r.symbols, scan.symbols);
-  const SymbolTables& t = r.symbols;
-  h.hdr_symbols += t.symbol_count();
-  r.f4 = {t.pub_count(), 0, t.equ_count(), 0, t.bit_count(), 0, t.ext_count()};
+  count_symbols(rs);
   r.mod_name = module_name(rs, rs.obj_path);
   r.mod_size = static_cast<int32_t>(body_size);
   r.mod_offset = r.abs_f7 = r.abs_f8 = 0;

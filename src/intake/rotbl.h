@@ -19,6 +19,10 @@ bool get_ftime(std::FILE* fp, ModTime& time);
 // refused naming `file`.
 std::string module_name(RunState& rs, const std::string& file);
 
+// Counts the symbols of `rotbl_rec` into the header and into the entry's F4
+// counts (put_rotbl measures the sizes).
+void count_symbols(RunState& rs);
+
 // Counts the module just read from `obj_path` into the header and makes
 // its entry in `rotbl_rec` from what the scan found, the body's size and
 // the file's time.
