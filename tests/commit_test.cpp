@@ -1,6 +1,8 @@
 // End-to-end tests of the library commit: the count lines that end every
 // run, where the new library and its backup go and under which names, the
-// offsets only the commit can fill in, and the safe replacement of the old
+// offsets only the commit can fill in (also in F8 records cut by the end of
+// a table block), every body of an edited library copied into its place,
+// the copy between files it uses, and the safe replacement of the old
 // library (its permissions kept, working files never followed through links,
 // the old library untouched when the replacement cannot be made).
 
@@ -226,6 +228,46 @@ TEST_P(F8AcrossBlocks, RecordCutByABlocksEndGetsItsOffsetsOnBothSides) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commit, F8AcrossBlocks, ::testing::Values(0, 1, 10, 20, 21));
+
+// ---- the bodies of an edited library ----
+
+// The commit copies each run of bodies that lie back to back in the old
+// library at once, and each body staged from a file on its own. The plan
+// is one letter per module of a library of six: '.' keeps it, 'R' replaces
+// it by a new version of another size, 'D' deletes it.
+class BodyPlan : public Commit, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(BodyPlan, EveryBodyLandsInItsPlace) {
+    const std::string plan = GetParam();
+    auto version = [](std::size_t i, bool fresh) {
+        const ByteVec contents(fresh ? 50 + i * 11 : 100 + i * 37, static_cast<unsigned char>(fresh ? 0x80 + i : i));
+        return Module().f0().f4(1, {{1, indexed("S", static_cast<int>(i))}}).f8(0, {contents}).end();
+    };
+    NameList all, named;
+    std::vector<ByteVec> expected;
+    fs::create_directories(path("new"));
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const std::string name = indexed("M", static_cast<int>(i));
+        write_module(name + ".QOB", version(i, false));
+        write_module("new/" + name + ".QOB", version(i, true));
+        all.push_back(name);
+        if (plan[i] != '.') named.push_back(plan[i] == 'R' ? "new/" + name : name);
+        if (plan[i] != 'D') expected.push_back(version(i, plan[i] == 'R').bytes());
+    }
+    ASSERT_EQ(append("LIB", all).status, 0);
+
+    NameList args{plan.find('R') != std::string::npos ? "-r" : "-d", "-o", "LIB", "-f"};
+    args.insert(args.end(), named.begin(), named.end());
+    const RunResult r = run(args);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const lib::Library l = library("LIB.LIB");
+    EXPECT_TRUE(l.bodies == expected);
+    EXPECT_EQ(lib::inconsistencies(l), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Commit, BodyPlan,
+                         ::testing::Values("R.....", ".....R", "..RR..", "R.R.R.", ".RRRRR", "RRRRRR", "D.....",
+                                           ".....D", "..DD..", "D.D.D.", ".DDDDD"));
 
 // ---- copying bodies from file to file ----
 
