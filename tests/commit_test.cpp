@@ -251,7 +251,8 @@ TEST_P(BodyPlan, EveryBodyLandsInItsPlace) {
         write_module(name + ".QOB", version(i, false));
         write_module("new/" + name + ".QOB", version(i, true));
         all.push_back(name);
-        if (plan[i] != '.') named.push_back(plan[i] == 'R' ? "new/" + name : name);
+        // Every host takes a backslash between a directory and a file name.
+        if (plan[i] != '.') named.push_back(plan[i] == 'R' ? "new\\" + name : name);
         if (plan[i] != 'D') expected.push_back(version(i, plan[i] == 'R').bytes());
     }
     ASSERT_EQ(append("LIB", all).status, 0);
