@@ -96,7 +96,9 @@ cat "$win_build/wine-shard0.log" "$win_build/wine-shard1.log"
 if [ "$status" -ne 0 ]; then
   # Now and then Wine fails to start a program under load; a test that failed
   # is run once more on its own, and only a second failure counts.
-  failed=$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_/.]*\) (.*/\1/p' "$win_build"/wine-shard[01].log | paste -sd: -)
+  # A parameterised test's line goes on with ", where GetParam() = ...".
+  failed=$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_/]*\.[A-Za-z0-9_/.]*\)\( (\|, where\).*/\1/p' \
+    "$win_build"/wine-shard[01].log | sort -u | paste -sd: -)
   if [ -n "$failed" ]; then
     echo "== once more: $failed"
     run_tests "$failed" && status=0
