@@ -5,7 +5,9 @@
 #include "driver/run_state.h"
 #include "host/host.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int vorna_main(int argc, char** argv) {
   host::install_break_handler(break_handler);
   int status;
   {
@@ -15,3 +17,12 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   return status;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide arguments: every name that Windows takes, whatever the code page.
+int wmain(int argc, wchar_t** argv) { return host::run_main(vorna_main, argc, argv); }
+#else
+int main(int argc, char** argv) { return vorna_main(argc, argv); }
+#endif

@@ -8,8 +8,11 @@
 #include "dump/dump.h"
 #include "dump/options.h"
 #include "dump/sinks.h"
+#include "host/host.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int dump_main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::optional<dump::Options> options = dump::parse_options(args);
   if (!options) {
@@ -25,3 +28,12 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   return status;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide arguments: every name that Windows takes, whatever the code page.
+int wmain(int argc, wchar_t** argv) { return host::run_main(dump_main, argc, argv); }
+#else
+int main(int argc, char** argv) { return dump_main(argc, argv); }
+#endif

@@ -41,9 +41,39 @@ std::string with_final_sep(std::string dir);
 // The name as the file system takes it.
 std::string fs_name(const std::string& name);
 
+// The \\?\ form of a full Windows path, in which the system takes a path of
+// any length: \\?\C:\..., and \\?\UNC\server\share\... for a share. A path in
+// that form already, or a device path (\\.\...), stays as it is.
+std::wstring long_path_form(const std::wstring& full);
+
 // A non-empty environment variable.
 std::optional<std::string> env(const char* var);
 
+// Names and text. Inside the program every name is the host's own text: on
+// Windows UTF-8, so that a name in any script reaches the file system
+// unchanged (the arguments and the environment are read wide, and every
+// call that reaches the file system hands the system the full path of the
+// name in its \\?\ form); on a POSIX host the bytes as given.
+#ifdef _WIN32
+// Runs a program's `main` on the arguments of wmain, as names of the program.
+int run_main(int (*main)(int, char**), int argc, wchar_t** argv);
+#endif
+// A module's name is its file's base name as libraries hold it: on Windows
+// in the ANSI code page, as libraries always have; nullopt when that code
+// page cannot represent the name. On a POSIX host the name itself.
+std::optional<std::string> stored_module_name(const std::string& base);
+// The name of the file that a stored module name stands for.
+std::string module_file_name(const std::string& stored);
+// A name as standard output can show it: on Windows in the code page of the
+// console (the ANSI code page when the output is no console), a character
+// the code page lacks as '?'.
+std::string for_console(const std::string& name);
+// A name as a text file that also holds stored module names shows it (the
+// listing): on Windows in the ANSI code page, a character it lacks as '?'.
+std::string for_text_file(const std::string& name);
+
+// Opens a stream by name in a mode of fopen.
+std::FILE* open_stream(const std::string& name, const char* mode);
 // Files of records are read and written by the program's own blocks, so
 // their streams are unbuffered; text files keep the C library's buffering.
 std::FILE* open_read(const std::string& name);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/wide.h"
 
 namespace host {
 
@@ -30,13 +31,6 @@ constexpr int kDeniedAttempts = 200;
 // How long the new library waits for readers that keep it from taking the
 // library's name.
 constexpr int kPatienceMs = 10000;
-
-std::wstring wide(const std::string& s) {
-  int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
-  std::wstring w(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, w.data(), n);
-  return w;
-}
 
 bool move_file(const std::wstring& from, const std::wstring& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -81,17 +75,15 @@ bool lock(HANDLE h) {
   return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
-// Renames the file open as `h` to `to`, replacing a file of that name.
+// Renames the file open as `h` to `to` (a full path), replacing a file of
+// that name.
 bool rename_open_file(HANDLE h, const std::wstring& to) {
-  wchar_t full[MAX_PATH];
-  DWORD n = GetFullPathNameW(to.c_str(), MAX_PATH, full, nullptr);
-  if (n == 0 || n >= MAX_PATH) return false;
-  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + n * sizeof(wchar_t));
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
   info->ReplaceIfExists = TRUE;
   info->RootDirectory = nullptr;
-  info->FileNameLength = n * sizeof(wchar_t);
-  std::copy(full, full + n, info->FileName);
+  info->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+  std::copy(to.begin(), to.end(), info->FileName);
   return SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
 }
 
@@ -117,14 +109,14 @@ bool unusable(const std::wstring& name) {
 }  // namespace
 
 std::FILE* open_read(const std::string& name) {
-  HANDLE h = CreateFileW(wide(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+  HANDLE h = CreateFileW(fs_path(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   return unbuffered(stream_of(h, _O_RDONLY, "rb"));
 }
 
 Take take_work_file(const std::string& name, std::FILE*& fp) {
-  std::wstring w = wide(name);
+  std::wstring w = fs_path(name);
   int denied = 0;
   for (int attempt = 0; attempt < kTakeAttempts; ++attempt) {
     HANDLE h = CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr, OPEN_ALWAYS,
@@ -181,15 +173,15 @@ bool drop_work_file(const std::string& name, std::FILE*& fp, bool remove) {
 
 void pause_ms(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
-bool is_file_at(std::FILE* fp, const std::string& name) { return is_at(handle_of(fp), wide(name)); }
+bool is_file_at(std::FILE* fp, const std::string& name) { return is_at(handle_of(fp), fs_path(name)); }
 
 std::string resolve_links(const std::string& name) { return name; }
 
 bool exists(const std::string& name) {
-  return GetFileAttributesW(wide(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(fs_path(name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool remove_file(const std::string& name) { return DeleteFileW(wide(name).c_str()) != 0; }
+bool remove_file(const std::string& name) { return DeleteFileW(fs_path(name).c_str()) != 0; }
 
 bool stream_size(std::FILE* fp, int64_t& size) {
   struct _stat64 st;
@@ -230,7 +222,7 @@ void start_writeback(std::FILE*, int64_t, int64_t) {}
 void release_range(std::FILE*, int64_t, int64_t) {}
 
 bool install_library(std::FILE* fresh_fp, const std::string&, const std::string& final, const std::string& backup) {
-  std::wstring final_w = wide(final), backup_w = wide(backup);
+  std::wstring final_w = fs_path(final), backup_w = fs_path(backup);
   bool moved = false;
   // A library named like its backup has no backup to make, and must not be
   // removed as the old backup before the new one takes its name.
@@ -251,7 +243,7 @@ bool install_library(std::FILE* fresh_fp, const std::string&, const std::string&
 }
 
 bool retire_library(const std::string& final, const std::string& backup) {
-  std::wstring final_w = wide(final), backup_w = wide(backup);
+  std::wstring final_w = fs_path(final), backup_w = fs_path(backup);
   if (_wcsicmp(final_w.c_str(), backup_w.c_str()) == 0) return DeleteFileW(final_w.c_str()) != 0;
   return move_file(final_w, backup_w);
 }

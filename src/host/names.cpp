@@ -32,4 +32,10 @@ std::string fs_name(const std::string& name) {
 #endif
 }
 
+std::wstring long_path_form(const std::wstring& full) {
+  if (full.starts_with(LR"(\\?\)") || full.starts_with(LR"(\\.\)")) return full;
+  if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
+  return LR"(\\?\)" + full;
+}
+
 }  // namespace host
