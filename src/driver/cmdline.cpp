@@ -73,7 +73,9 @@ void add_name(RunState& rs, const std::string& word) {
     return;
   }
   if (!rs.f) usage(rs);
-  rs.ftree.push_back(FtreeNode{false, with_default_ext(word)});
+  std::string name = with_default_ext(word);
+  std::optional<std::string> module = host::stored_module_name(host::base_name(name));
+  rs.ftree.push_back(FtreeNode{false, std::move(name), std::move(module)});
   if (rs.trace) std::fprintf(rs.out, "ftree->%s ", rs.ftree.back().name.c_str());
 }
 

@@ -62,7 +62,7 @@ void parse_ext(RunState& rs) {
   while (get_modname(rs) != 0) {
     ReplaceEntry entry{false, 0, rs.rotbl_rec.mod_size};
     const std::string& mod_name = rs.rotbl_rec.mod_name;
-    stems.push_back(mod_name.substr(0, mod_name.rfind('.')));
+    stems.push_back(host::module_file_name(mod_name.substr(0, mod_name.rfind('.'))));
     int i = fname_search(rs);
     if (i >= 0) entry = ReplaceEntry{true, i, entry.body_len};
     rs.replace_table.push_back(entry);

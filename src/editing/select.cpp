@@ -33,10 +33,8 @@ int get_rotbl(RunState& rs) {
 int fname_search(const RunState& rs) {
   if (rs.trace) std::fputs(",fname_search\n", rs.out);
   for (std::size_t i = 0; i < rs.ftree.size(); ++i) {
-    const std::string& name = rs.ftree[i].name;
-    std::size_t base = host::base_start(name);
-    if (fmt::same_ignoring_case(rs.rotbl_rec.mod_name, std::string_view(name).substr(base)))
-      return static_cast<int>(i);
+    const std::optional<std::string>& module = rs.ftree[i].module;
+    if (module && fmt::same_ignoring_case(rs.rotbl_rec.mod_name, *module)) return static_cast<int>(i);
   }
   return -1;
 }

@@ -17,9 +17,11 @@ bool get_ftime(std::FILE* fp, ModTime& time) {
 }
 
 std::string module_name(RunState& rs, const std::string& file) {
-  std::string name = host::base_name(file);
-  if (name.size() > fmt::kMaxString) error_exit(rs, kInvalid, file);
-  return name;
+  // A name that the library cannot hold byte for byte is refused, never
+  // stored with a stand-in character.
+  std::optional<std::string> name = host::stored_module_name(host::base_name(file));
+  if (!name || name->size() > fmt::kMaxString) error_exit(rs, kInvalid, file);
+  return *name;
 }
 
 void count_symbols(RunState& rs) {

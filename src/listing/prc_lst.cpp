@@ -22,6 +22,7 @@
 #include "format/library.h"
 #include "format/stdfnc.h"
 #include "format/trace.h"
+#include "host/host.h"
 #include "intake/disp_fname.h"
 #include "intake/rotbl.h"
 #include "listing/layout.h"
@@ -67,14 +68,15 @@ class CountTrace : public FormatTrace {
 unsigned long hex32(int32_t v) { return static_cast<uint32_t>(v); }
 
 // The library's file name as the header block shows it: its base name with
-// the extension it was given, in upper case.
+// the extension it was given, in upper case, in the code page of the
+// module names beside it.
 std::string shown_lib_name(const RunState& rs) {
   std::string name = rs.name;
   std::size_t dot = rs.lib_name.rfind('.');
   if (dot != std::string::npos) name += rs.lib_name.substr(dot);
   for (char& c : name)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return name;
+  return host::for_text_file(name);
 }
 
 class ListCommand {
@@ -228,7 +230,7 @@ void ListCommand::parse_lst2() {
   n_ = SymCounts{};
   for_each_module([this] {
     if (rs_.ftree.empty() && rs_.v) rs_.all_files = true;
-    disp_fname(rs_, rs_.rotbl_rec.mod_name);
+    disp_fname(rs_, host::module_file_name(rs_.rotbl_rec.mod_name));
     get_f5lst();
   });
   global_title("PUBLIC symbol table ( symbol count = %04d ) \n\n", n_.pub + n_.equ + n_.bit);
