@@ -36,8 +36,10 @@ const char* const kContentText[] = {
     "CPU number error",
 };
 
-// A module name as messages show it: without the text from its last '.' on.
-std::string cut_ext(const std::string& name) { return name.substr(0, name.rfind('.')); }
+// A stored module name as messages show it: without the text from its last '.' on.
+std::string shown_module(const std::string& stored) {
+  return host::for_console(host::module_file_name(stored.substr(0, stored.rfind('.'))));
+}
 
 void remove_file_of(const std::string& name, std::FILE*& fp) {
   if (name.empty() || !host::exists(name)) return;
@@ -59,28 +61,30 @@ void clean_up(RunState& rs) {
 int print_message(RunState& rs, const RunAbort& abort, const std::string& name) {
   int code = abort.code;
   std::FILE* out = rs.out;
+  // Names show as the console can show them; a symbol is shown as its bytes.
+  std::string shown = host::for_console(name);
   switch (code) {
     case kUsage:
       for (const char* line : kUsageText) std::fputs(line, rs.err);
       return 2;
-    case kCantOpen: std::fprintf(out, "\n%s<%s>\n", "Can't open ", name.c_str()); return 3;
+    case kCantOpen: std::fprintf(out, "\n%s<%s>\n", "Can't open ", shown.c_str()); return 3;
     case kCantCreate: std::fprintf(out, "\n%s<%s>\n", "Can't create ", "TMP_FILE"); return 3;
     case kDiskFull:
     case kCloseFailed:
     case kListWriteFailed: std::fprintf(out, "\n%s\n", "Out of disk space "); return 3;
-    case kReadError: std::fprintf(out, "\n%s<%s>\n", "Input file read error ", name.c_str()); return 3;
-    case kSeekError: std::fprintf(out, "\n%s%s\n", "File seek error ", name.c_str()); return 3;
+    case kReadError: std::fprintf(out, "\n%s<%s>\n", "Input file read error ", shown.c_str()); return 3;
+    case kSeekError: std::fprintf(out, "\n%s%s\n", "File seek error ", shown.c_str()); return 3;
     case kNoHeap: std::fprintf(out, "\n%s\n", "Out of heap space"); return 3;
     case kBreak: std::fputs("\n", out); return 3;
     case kMultipleDefined:
-      std::fprintf(out, "\n<%s>%s %s. others is %s\n", name.c_str(), kContentText[1], cut_ext(abort.module).c_str(),
-                   cut_ext(abort.other).c_str());
+      std::fprintf(out, "\n<%s>%s %s. others is %s\n", name.c_str(), kContentText[1],
+                   shown_module(abort.module).c_str(), shown_module(abort.other).c_str());
       return 1;
     case kNotInLibrary:
     case kCmdFileNotFound:
-      std::fprintf(out, "\n<%s>%s\n", name.c_str(), kContentText[code - 20]);
+      std::fprintf(out, "\n<%s>%s\n", shown.c_str(), kContentText[code - 20]);
       return 1;
-    case kInvalid: std::fprintf(out, "\n%s %s\n", kContentText[3], name.c_str()); return 1;
+    case kInvalid: std::fprintf(out, "\n%s %s\n", kContentText[3], shown.c_str()); return 1;
     case kNoHeapContent:
     case kTooManyModules:
     case kCpuError: std::fprintf(out, "\n%s\n", kContentText[code - 20]); return 1;

@@ -57,7 +57,7 @@ void open_library(RunState& rs) {
     if (open_lib_file(rs, tried)) return;
   }
   if (rs.command != Command::kAppend) error_exit(rs, kCantOpen, tried);
-  std::fprintf(rs.out, "<%s> CREATE\n", rs.lib_name.c_str());
+  std::fprintf(rs.out, "<%s> CREATE\n", host::for_console(rs.lib_name).c_str());
   rs.create = true;
 }
 
@@ -119,7 +119,7 @@ void reopen_library(RunState& rs) {
   rs.create = !open_lib_file(rs, found);
   if (!rs.create || was_created) return;
   if (rs.command != Command::kAppend) error_exit(rs, kCantOpen, found);
-  std::fprintf(rs.out, "<%s> CREATE\n", rs.lib_name.c_str());
+  std::fprintf(rs.out, "<%s> CREATE\n", host::for_console(rs.lib_name).c_str());
 }
 
 }  // namespace
@@ -139,7 +139,7 @@ bool take_work_file(RunState& rs, const std::string& name, std::FILE*& fp) {
       case host::Take::kBusy: break;
     }
     if (rs.v && !rs.waited) {
-      std::fprintf(rs.out, "<%s> WAIT\n", rs.lib_name.c_str());
+      std::fprintf(rs.out, "<%s> WAIT\n", host::for_console(rs.lib_name).c_str());
       std::fflush(rs.out);
     }
     rs.waited = true;

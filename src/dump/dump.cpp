@@ -63,7 +63,7 @@ Status dump_file(const std::string& name, const Options& options, Sink& sink, st
   std::FILE* fp = host::open_read(name);
   int64_t size = 0;
   if (fp == nullptr || !host::stream_size(fp, size)) {
-    std::fprintf(err, "vornadump: %s: cannot be read: %s\n", name.c_str(), std::strerror(errno));
+    std::fprintf(err, "vornadump: %s: cannot be read: %s\n", host::for_console(name).c_str(), std::strerror(errno));
     if (fp != nullptr) std::fclose(fp);
     return kUnreadable;
   }
@@ -73,7 +73,7 @@ Status dump_file(const std::string& name, const Options& options, Sink& sink, st
   try {
     status = read_file(file, size, options, sink);
   } catch (const FormatError&) {
-    std::fprintf(err, "vornadump: %s: cannot be read\n", name.c_str());
+    std::fprintf(err, "vornadump: %s: cannot be read\n", host::for_console(name).c_str());
     status = kUnreadable;
   }
   std::fclose(fp);

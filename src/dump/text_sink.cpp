@@ -11,6 +11,7 @@
 
 #include "dump/names.h"
 #include "dump/sinks.h"
+#include "host/host.h"
 
 namespace dump {
 
@@ -54,8 +55,8 @@ class TextSink : public Sink {
   explicit TextSink(std::FILE* out) : out_(out) {}
 
   void begin_file(const std::string& name, const char* kind, int64_t size) override {
-    file_ = name;
-    std::fprintf(out_, "%s: %s, %lld bytes\n", name.c_str(), kind, static_cast<long long>(size));
+    file_ = host::for_console(name);
+    std::fprintf(out_, "%s: %s, %lld bytes\n", file_.c_str(), kind, static_cast<long long>(size));
   }
 
   void end_file(const Report& report, bool check) override {
@@ -157,7 +158,7 @@ class TextSink : public Sink {
 class CheckSink : public NullSink {
  public:
   explicit CheckSink(std::FILE* out) : out_(out) {}
-  void begin_file(const std::string& name, const char*, int64_t) override { file_ = name; }
+  void begin_file(const std::string& name, const char*, int64_t) override { file_ = host::for_console(name); }
   void end_file(const Report& report, bool check) override { print_violations(out_, file_, report, check); }
 
  private:

@@ -23,7 +23,7 @@ void disp_fname(RunState& rs, const std::string& name) {
   if (rs.all_files) {
     if (!rs.names_shown) std::fputs("ALL FILES", rs.out);
   } else {
-    std::fprintf(rs.out, rs.names_shown ? ",%s" : "%s", name.c_str());
+    std::fprintf(rs.out, rs.names_shown ? ",%s" : "%s", host::for_console(name).c_str());
   }
   rs.names_shown = true;
   std::fflush(rs.out);
