@@ -12,6 +12,11 @@
 # every suite with a fixture runs, so new end-to-end suites join by themselves.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Wine takes a program's ANSI code page from the locale (LC_ALL, LC_CTYPE,
+# LANG) and the code of Unix file names from its character set. C.UTF-8,
+# which every system has, gives en-US with code page 1252, and file names in
+# UTF-8: the tests of names outside the ANSI code page count on both.
+export LC_ALL=C.UTF-8
 
 win_build=$(realpath -m "${VORNA_WIN_BUILD:-build-win}")
 host_build=$(realpath -m "${VORNA_HOST_BUILD:-build}")

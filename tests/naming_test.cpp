@@ -1,10 +1,13 @@
 // End-to-end tests of file naming: the library's default extension and
 // directory, the VORNA directory for libraries typed without one, the TMP
-// directory of the working files, and the names that failures show.
+// directory of the working files, the names that failures show, and the
+// form in which Windows is handed a long path.
 
 #include <string>
+#include <utility>
 
 #include "driver_e2e.h"
+#include "host/host.h"
 
 namespace {
 
@@ -254,6 +257,21 @@ TEST_F(Naming, NewLibraryIsWrittenBesideTheOldOne) {
     EXPECT_TRUE(r.out.ends_with("\nCan't open <SUB/LIB.LIB>\n")) << r.out;
     EXPECT_EQ(work_files("SUB"), NameList({"LIB.$$3"}));
     EXPECT_EQ(work_files("TDIR"), NameList({"LIB.$$1", "LIB.$$2"}));
+}
+
+// ---- the form in which Windows takes a path of any length ----
+
+TEST(LongPathForm, DrivesAndSharesGetTheirPrefixOthersStay) {
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {LR"(C:\build\LIB.LIB)", LR"(\\?\C:\build\LIB.LIB)"},
+        {LR"(\\server\share\dir\A.QOB)", LR"(\\?\UNC\server\share\dir\A.QOB)"},
+        {LR"(\\?\C:\build\LIB.LIB)", LR"(\\?\C:\build\LIB.LIB)"},
+        {LR"(\\?\UNC\server\share\A.QOB)", LR"(\\?\UNC\server\share\A.QOB)"},
+        {LR"(\\.\NUL)", LR"(\\.\NUL)"},
+    };
+    for (const auto& [full, expected] : cases) {
+        EXPECT_EQ(host::long_path_form(full), expected);
+    }
 }
 
 }  // namespace

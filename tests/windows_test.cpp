@@ -2,15 +2,18 @@
 // under Wine (VORNA_TARGET=windows); elsewhere they are skipped.
 //
 // They cover what the Windows host does differently: text files end their
-// lines with CR LF, the new library is put in place with ReplaceFileW (the old
-// one becoming the backup), and only '\' and ':' separate directories in
-// names. The libraries and listings it writes are compared with those of the
-// POSIX build, named by VORNA_NATIVE_EXE, run on the same files.
+// lines with CR LF, the new library is put in place through the handle that
+// holds it (the old one becoming the backup), only '\' and ':' separate
+// directories in names, paths may pass 260 characters and hold any script,
+// and module names are kept in the ANSI code page (1252 under the Wine of
+// .ci/windows.sh). The libraries and listings it writes are compared with
+// those of the POSIX build, named by VORNA_NATIVE_EXE, run on the same files.
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -258,6 +261,169 @@ TEST_F(WindowsTest, TmpGetsABackslashAppended) {
             std::filesystem::remove(path("T/" + name));
         }
     }
+}
+
+// The name a test gives as the Windows program sees it: an absolute one on
+// Wine's drive Z:, every '/' a '\'.
+std::string windows_name(const std::string& name) {
+    std::string out = name.starts_with("/") ? "Z:" + name : name;
+    std::replace(out.begin(), out.end(), '/', '\\');
+    return out;
+}
+
+// UTF-8 text as code page 1252 shows it: the characters of Latin-1 (less
+// the C1 controls, which 1252 gives other characters) as their byte, any
+// other as '?'. The names of these tests hold no other characters of 1252.
+std::string in_1252(const std::string& utf8) {
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        const std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        unsigned code = length == 1 ? c : c & (0x3F >> (length - 1));
+        for (std::size_t k = 1; k < length; ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        }
+        out += code < 0x80 || (code >= 0xA0 && code <= 0xFF) ? static_cast<char>(code) : '?';
+        i += length;
+    }
+    return out;
+}
+
+// Past 260 characters below the working directory, in six directories.
+std::string deep_dir() {
+    std::string dir;
+    for (char c = '1'; c <= '6'; ++c) {
+        dir += (dir.empty() ? "" : "/") + std::string(50, c);
+    }
+    return dir;
+}
+
+// Where the library and its modules lie, and how the program is told of
+// them: by absolute names, by names relative to the working directory, or
+// the library by its base name alone, found through VORNA. TMP always
+// points to the same directory.
+enum class Named { kAbsolute, kRelative, kThroughVorna };
+
+struct Place {
+    const char* label;
+    std::string dir;  // below the working directory
+    Named named;
+};
+
+void PrintTo(const Place& place, std::ostream* os) { *os << place.label; }
+
+class EveryCommandThere : public WindowsTest, public ::testing::WithParamInterface<Place> {
+protected:
+    // A file of the place as the test names it for the program.
+    std::string arg(const std::string& file) const {
+        const Place& p = GetParam();
+        return p.named == Named::kRelative ? windows_name(p.dir + "/" + file) : path(p.dir + "/" + file);
+    }
+    std::string lib_arg() const { return GetParam().named == Named::kThroughVorna ? "LIB" : arg("LIB"); }
+    // The library and its listing, relative to the working directory.
+    std::string lib_file() const { return GetParam().dir + "/LIB.LIB"; }
+    std::string listing() const {
+        return GetParam().named == Named::kThroughVorna ? "LIB.LST" : GetParam().dir + "/LIB.LST";
+    }
+    EnvMap env() const {
+        EnvMap e{{"TMP", path(GetParam().dir)}};
+        if (GetParam().named == Named::kThroughVorna) e["VORNA"] = path(GetParam().dir);
+        return e;
+    }
+    RunResult vorna(const std::string& options, const NameList& files = {}) {
+        NameList args{options, "-o", lib_arg()};
+        if (!files.empty()) args.push_back("-f");
+        for (const std::string& f : files) args.push_back(arg(f));
+        return run(args, env());
+    }
+    NameList stored_names() const {
+        NameList names;
+        for (const lib::Entry& e : library(lib_file()).entries) names.push_back(e.name);
+        return names;
+    }
+    void expect_no_work_files_left() const {
+        expect_no_work_files();
+        EXPECT_EQ(working_files(GetParam().dir), NameList{});
+    }
+};
+
+TEST_P(EveryCommandThere, WorksOnTheLibraryAndItsFiles) {
+    const std::string& dir = GetParam().dir;
+    for (const char* name : {"A", "B", "C"}) {
+        write(dir + "/" + std::string(name) + ".QOB", full_module(name, static_cast<unsigned char>(name[0])));
+    }
+    // The console shows the name as code page 1252 can.
+    const std::string created = "<" + in_1252(windows_name(lib_arg())) + ".LIB> CREATE\n";
+    RunResult r = vorna("-a", {"A", "B"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, created + count_lines(2, 10));
+    r = vorna("-a", {"C"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(stored_names(), NameList({"A.QOB", "B.QOB", "C.QOB"}));
+    EXPECT_EQ(library(dir + "/LIB.BAK").entries.size(), 2u);
+
+    write(dir + "/B.QOB", full_module("NEWB", 9));
+    r = vorna("-r", {"B"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(library(lib_file()).bodies[1], full_module("NEWB", 9));
+    r = vorna("-d", {"A"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(stored_names(), NameList({"B.QOB", "C.QOB"}));
+    expect_no_work_files_left();
+
+    r = vorna("-l");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(read_text(listing()).find("Module_name: C.QOB"), std::string::npos);
+    // Extract writes into the working directory, by the stored names or as named.
+    r = vorna("-x");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read("B.QOB"), full_module("NEWB", 9));
+    std::filesystem::remove(path("C.QOB"));
+    r = vorna("-xv", {"C"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "EXTRACT FILE = C.QOB\n" + count_lines(2, 10));
+    EXPECT_EQ(read("C.QOB"), full_module("C", 'C'));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, EveryCommandThere,
+    ::testing::Values(Place{"DeepAbsolute", deep_dir(), Named::kAbsolute},
+                      Place{"DeepRelative", deep_dir(), Named::kRelative},
+                      Place{"DeepThroughVorna", deep_dir(), Named::kThroughVorna},
+                      // Outside the ANSI code page, and inside it but not ASCII.
+                      Place{"OtherScripts", "日本語/Café", Named::kAbsolute},
+                      Place{"OtherScriptsRelative", "日本語/Café", Named::kRelative},
+                      Place{"OtherScriptsThroughVorna", "日本語/Café", Named::kThroughVorna}),
+    [](const ::testing::TestParamInfo<Place>& info) { return std::string(info.param.label); });
+
+TEST_F(WindowsTest, ModuleNamesKeepTheBytesOfTheAnsiCodePage) {
+    write_modules({"A"});
+    write("Café.QOB", full_module("CAFE", 2));
+    ASSERT_EQ(append("LIB", {"A", "Café"}).status, 0);
+    EXPECT_EQ(library("LIB.LIB").entries[1].name, "Caf\xE9.QOB");
+    const RunResult list = run({"-l", "-o", "LIB"});
+    ASSERT_EQ(list.status, 0) << list.out;
+    EXPECT_NE(read_text("LIB.LST").find("Module_name: Caf\xE9.QOB"), std::string::npos);
+    std::filesystem::remove(path("Café.QOB"));
+    const RunResult extract = run({"-x", "-o", "LIB"});
+    ASSERT_EQ(extract.status, 0) << extract.out;
+    EXPECT_EQ(read("Café.QOB"), full_module("CAFE", 2));
+
+    // A base name that the code page cannot hold is refused, and the library
+    // stays as it was; a name given for a module is compared in that code page.
+    write("日本.QOB", full_module("J", 3));
+    const qob::ByteVec before = read("LIB.LIB");
+    const RunResult refused = append("LIB", {"日本"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "\nInvarid module or library ??.QOB\n");
+    EXPECT_EQ(read("LIB.LIB"), before);
+    expect_no_work_files();
+    const RunResult missing = run({"-d", "-o", "LIB", "-f", "日本"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "\n<??.QOB>module is not in the library\n");
+    const RunResult deleted = run({"-dv", "-o", "LIB", "-f", "CAFé"});
+    ASSERT_EQ(deleted.status, 0) << deleted.out;
+    EXPECT_EQ(deleted.out, "DELETE FILE = CAF\xE9.QOB\n" + count_lines(1, 5));
 }
 
 }  // namespace
