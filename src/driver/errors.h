@@ -35,7 +35,7 @@ enum ErrorCode : int {
   kCpuError = 27,
   // A name in a command file whose closing quote is missing (a usage error
   // with a message of its own, since the usage text cannot say where).
-  kOpenQuote = 28,
+  kOpenQuote = 30,
 };
 
 struct RunAbort {
