@@ -18,7 +18,9 @@ files_of() { (cd "$1" && find . -type f | sed 's|^\./||' | sort | paste -sd' ' -
 
 echo "== cmake --install"
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-[[ $(files_of "$scratch/prefix") == "bin/vorna bin/vornadump share/man/man1/vorna.1" ]] ||
+package="lib/cmake/Vorna/VornaConfig.cmake lib/cmake/Vorna/VornaConfigVersion.cmake lib/cmake/Vorna/VornaTargets-release.cmake lib/cmake/Vorna/VornaTargets.cmake"
+manuals="share/man/man1/vorna.1 share/man/man1/vornadump.1"
+[[ $(files_of "$scratch/prefix") == "bin/vorna bin/vornadump $package $manuals" ]] ||
   fail "the install holds: $(files_of "$scratch/prefix")"
 
 echo "== packages"
@@ -28,12 +30,12 @@ tgz=$(echo "$build"/packages/vorna-*-Linux.tar.gz)
 [[ -f $deb && -f $tgz ]] || fail "missing packages: $(ls "$build/packages")"
 dpkg-deb --field "$deb" Package Version Depends
 dpkg -x "$deb" "$scratch/root"
-[[ $(files_of "$scratch/root") == "usr/bin/vorna usr/bin/vornadump usr/share/man/man1/vorna.1" ]] ||
+[[ $(files_of "$scratch/root") == "usr/bin/vorna usr/bin/vornadump ${package//lib/usr/lib} ${manuals//share/usr/share}" ]] ||
   fail "the .deb holds: $(files_of "$scratch/root")"
 mkdir "$scratch/tgz"
 tar -xzf "$tgz" -C "$scratch/tgz"
 top=$(basename "$tgz" .tar.gz)
-[[ $(files_of "$scratch/tgz") == "$top/bin/vorna $top/bin/vornadump $top/share/man/man1/vorna.1" ]] ||
+[[ $(files_of "$scratch/tgz") == "$top/bin/vorna $top/bin/vornadump ${package//lib/$top/lib} ${manuals//share/$top/share}" ]] ||
   fail "the .tar.gz holds: $(files_of "$scratch/tgz")"
 cmp "$scratch/root/usr/bin/vorna" "$scratch/tgz/$top/bin/vorna"
 cmp "$scratch/root/usr/bin/vornadump" "$scratch/tgz/$top/bin/vornadump"
@@ -46,7 +48,24 @@ grep -q 'STRCPY\.\.*  *STRING\.QOB' "$build/demo/DEMO.LST" || fail "DEMO.LST lis
   fail "the installed vornadump does not find DEMO.LIB clean"
 echo "demo: 3 modules appended and listed by $scratch/root/usr/bin/vorna, checked by vornadump"
 
-echo "== man vorna from the installed tree"
+echo "== find_package(Vorna) from the unpacked .deb"
+probe=$scratch/probe
+mkdir -p "$probe"
+cat >"$probe/CMakeLists.txt" <<'PROBE'
+cmake_minimum_required(VERSION 3.20)
+project(probe NONE)
+find_package(Vorna 4 CONFIG REQUIRED)
+get_target_property(vorna Vorna::vorna LOCATION)
+get_target_property(vornadump Vorna::vornadump LOCATION)
+message(STATUS "vorna=${vorna} vornadump=${vornadump}")
+PROBE
+found=$(cmake -S "$probe" -B "$probe/build" -DCMAKE_PREFIX_PATH="$scratch/root/usr" 2>&1) || { echo "$found"; fail "find_package(Vorna)"; }
+grep -qF "vorna=$scratch/root/usr/bin/vorna vornadump=$scratch/root/usr/bin/vornadump" <<<"$found" ||
+  fail "find_package(Vorna) names other programs: $found"
+
+echo "== man vorna and man vornadump from the installed tree"
 MANPATH="$scratch/root/usr/share/man" MANWIDTH=80 man vorna 2>&1 | grep -q "keep libraries of relocatable object modules" ||
   fail "man vorna does not show the installed page"
+MANPATH="$scratch/root/usr/share/man" MANWIDTH=80 man vornadump 2>&1 | grep -q "show and check libraries and relocatable modules" ||
+  fail "man vornadump does not show the installed page"
 echo "packages: $(cd "$build/packages" && ls vorna* | paste -sd' ' -)"

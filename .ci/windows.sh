@@ -62,8 +62,10 @@ echo "== the Windows package"
 log=$(cd "$win_build" && rm -rf packages && cpack 2>&1) || { echo "$log"; exit 1; }
 zip=$(echo "$win_build"/packages/vorna-*-win64.zip)
 top=$(basename "$zip" .zip)
-contents=$(unzip -Z1 "$zip" | grep -v '/$' | sort | paste -sd' ' -)
-[ "$contents" = "$top/vorna.exe $top/vorna.html $top/vornadump.exe" ] || { echo "FAILED: $zip holds $contents"; exit 1; }
+contents=$(unzip -Z1 "$zip" | grep -v '/$' | LC_ALL=C sort | paste -sd' ' -)
+package="$top/cmake/VornaConfig.cmake $top/cmake/VornaConfigVersion.cmake $top/cmake/VornaTargets-release.cmake $top/cmake/VornaTargets.cmake"
+[ "$contents" = "$package $top/vorna.exe $top/vorna.html $top/vornadump.exe $top/vornadump.html" ] ||
+  { echo "FAILED: $zip holds $contents"; exit 1; }
 rm -rf "$win_build/package-check" && unzip -q "$zip" -d "$win_build/package-check"
 grep -q 'Invarid module or library' "$win_build/package-check/$top/vorna.html" ||
   { echo "FAILED: vorna.html holds no list of messages"; exit 1; }

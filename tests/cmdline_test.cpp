@@ -22,25 +22,24 @@ class CmdLine : public drv::DriverE2E {
 protected:
     // Runs the arguments with the trace flag against the missing library
     // LIB, so nothing is written, and returns the file list that the trace
-    // shows once the command line has been accepted.
+    // shows once the command line has been accepted: each name as a
+    // "ftree->NAME " line, which holds blanks as they are.
     NameList traced_file_list(NameList args) {
         args.insert(args.begin(), "-k");
         const RunResult r = run(args);
         EXPECT_EQ(r.status, 3) << "command line not accepted:\n" << r.out << r.err;
-        const std::string marker = "  library=LIB\n";
-        const std::size_t start = r.out.find(marker);
-        if (start == std::string::npos) {
+        const std::size_t end = r.out.find("\nu=");
+        if (end == std::string::npos || r.out.find("  library=LIB\n", end) == std::string::npos) {
             ADD_FAILURE() << "no trace of the command line:\n" << r.out;
             return {};
         }
-        const std::size_t from = start + marker.size();
-        const std::string line = r.out.substr(from, r.out.find('\n', from) - from);
+        const std::string marker = "ftree->";
         NameList names;
-        for (std::size_t pos = 0; pos < line.size();) {
-            EXPECT_EQ(line[pos], ' ') << line;
-            const std::size_t end = std::min(line.find(' ', pos + 1), line.size());
-            names.push_back(line.substr(pos + 1, end - pos - 1));
-            pos = end;
+        for (std::size_t pos = r.out.find(marker); pos < end;) {
+            const std::size_t next = std::min(r.out.find(marker, pos + 1), end);
+            EXPECT_EQ(r.out[next - 1], ' ') << r.out;
+            names.push_back(r.out.substr(pos + marker.size(), next - 1 - pos - marker.size()));
+            pos = next;
         }
         return names;
     }
@@ -237,17 +236,63 @@ TEST_F(CmdLine, CommandFileMayHoldTheWholeCommandLine) {
     EXPECT_EQ(traced_file_list({"@CMD"}), NameList({"A.QOB", "B.QOB"}));
 }
 
-TEST_F(CmdLine, LongCommandFileLinesAreCutAt1023Characters) {
-    const std::string head = "-xo LIB -f ";
-    // Line 1: 1500 characters; what lies beyond character 1023 is dropped.
-    const std::string kept(1023 - head.size(), 'M');
-    std::string line1 = head + kept + "TAIL";
-    while (line1.size() < 1500) line1 += " MORE";
-    line1.resize(1500);
-    // Line 2: exactly 1023 characters, kept whole.
-    const std::string line2(1023, 'P');
-    write_text("CMD", line1 + "\n" + line2 + "\nNEXT\n");
-    EXPECT_EQ(traced_file_list({"@CMD"}), NameList({kept + ".QOB", line2 + ".QOB", "NEXT.QOB"}));
+TEST_F(CmdLine, CommandFileLinesOfAnyLengthAreReadWhole) {
+    // A response file as build systems write it: every name on one line of
+    // about 100,000 characters, with no line end after it.
+    NameList names;
+    std::string line = "-a -o LIB -f";
+    for (int i = 0; i < 1000; ++i) {
+        names.push_back("MODULE_WITH_A_LONG_NAME_" + std::to_string(1000 + i));
+        line += " " + names.back();
+    }
+    write_modules(names);
+    ASSERT_GT(line.size(), 25'000u);
+    line += std::string(100'000 - line.size(), ' ');
+    write_text("CMD", line);
+    const RunResult r = run({"@CMD"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "<LIB.LIB> CREATE\n" + count_lines(1000, 1000));
+    const qob::ByteVec lib = read("LIB.LIB");
+    EXPECT_NE(find_bytes(lib, read(names.back() + ".QOB")), std::string::npos);
+}
+
+TEST_F(CmdLine, QuotedNamesInCommandFilesHoldBlanks) {
+    // Quotes are taken only at the start of a word: a word without them is read as before.
+    write_text("CMD",
+               "-x -o LIB -f \"My Projects\\A B\" \"\tTAB\" \"-C\"\"@D\" E\"F G\"\n"
+               "\"H\"  \"I J.X\"\r\n");
+    EXPECT_EQ(traced_file_list({"@CMD"}),
+              NameList({"My Projects\\A B.QOB", "\tTAB.QOB", "-C.QOB", "@D.QOB", "E\"F.QOB",
+                        "G\".QOB", "H.QOB", "I J.X"}));
+
+    // The names reach the file system as they are.
+    write("My Projects/A B.QOB", defining({"SPACED"}).bytes());
+    write_text("APPEND", "-a -o LIB -f \"My Projects" + drv::sep() + "A B\"\n");
+    const RunResult r = run({"@APPEND"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(find_bytes(read("LIB.LIB"), qob::ByteVec{0xF0, 'A', ' ', 'B', '.', 'Q', 'O', 'B', 0}),
+              std::string::npos);
+}
+
+TEST_F(CmdLine, AQuoteLeftOpenEndsTheRunBeforeAnyFile) {
+    write_modules({"A"});
+    write_text("CMD", "-a -o LIB -f A\n\"B C\n\"D\"\n");
+    const NameList before = list_dir();
+    expect_failure(run({"@CMD"}), 2, "\n<CMD>unclosed quote in line 2\n");
+    EXPECT_EQ(list_dir(), before);
+    // An empty name names nothing.
+    write_text("EMPTY", "-a -o LIB -f A \"\"\n");
+    expect_usage(run({"@EMPTY"}));
+    EXPECT_FALSE(exists("LIB.LIB"));
+}
+
+TEST_F(CmdLine, ByteOrderMarkAtTheStartOfACommandFileIsSkipped) {
+    const std::string bom = "\xEF\xBB\xBF";
+    write_text("CMD", bom + "-x -o LIB -f A\r\n" + bom + "B\r\n");
+    // Only at the very start: later it is part of a name.
+    EXPECT_EQ(traced_file_list({"@CMD"}), NameList({"A.QOB", bom + "B.QOB"}));
+    write_text("NAMES", bom + "\"C D\"\n");
+    EXPECT_EQ(traced_file_list({"-x", "-o", "LIB", "-f", "@NAMES"}), NameList({"C D.QOB"}));
 }
 
 TEST_F(CmdLine, CommandFilesDoNotNest) {
@@ -284,6 +329,38 @@ TEST_F(CmdLine, ExitStatusBannerAndBell) {
                    "\n<NOPE.QOB>module is not in the library\n");
     expect_usage(run({"-d", "-o", "LIB"}));
     expect_failure(run({"-x", "-o", "NOLIB"}), 3, "\nCan't open <NOLIB.LIB>\n");
+}
+
+TEST_F(CmdLine, VersionAndHelpAnswerOnStandardOutput) {
+    write_modules({"A"});
+    const NameList before = list_dir();
+    for (const NameList& args : std::vector<NameList>{{"--version"}, {"-a", "-o", "LIB", "-f", "A", "--version"}}) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "vorna 4.0.0 (librarian V.4.00.00)\n");
+        EXPECT_EQ(after_banner(r.err), "");
+    }
+    const RunResult help = run({"-q", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, drv::kUsage +
+                            "       @<file> : read more options and names from a command file\n"
+                            "       --version : show the version\n"
+                            "       --help : show this text\n");
+    EXPECT_EQ(list_dir(), before);
+
+    const RunResult dump_version = run_dump({"--version", "NOFILE"});
+    EXPECT_EQ(dump_version.status, 0);
+    EXPECT_EQ(dump_version.out, "vornadump 4.0.0\n");
+    const RunResult dump_help = run_dump({"--help"});
+    EXPECT_EQ(dump_help.status, 0);
+    EXPECT_TRUE(dump_help.out.starts_with("usage: vornadump [--check]")) << dump_help.out;
+    EXPECT_NE(dump_help.out.find("  --version  shows the version\n"), std::string::npos);
+    // After "--" they are file names.
+    EXPECT_EQ(run_dump({"--", "--help"}).status, 3);
+    // Other words starting with two dashes keep their meaning: usage errors.
+    expect_usage(run({"--verbose"}));
+    EXPECT_EQ(run_dump({"--versions", "A.QOB"}).status, 2);
 }
 
 // ---- trace lines ----

@@ -75,6 +75,7 @@ TEST(ReportError, EveryCodePrintsItsMessageAndRingsTheBell) {
         {13, std::nullopt, 3, "\nInternal error \n"},
         {20, std::nullopt, 3, "\nInternal error \n"},
         {28, std::nullopt, 3, "\nInternal error \n"},
+        {31, std::nullopt, 3, "\nInternal error \n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
@@ -83,6 +84,11 @@ TEST(ReportError, EveryCodePrintsItsMessageAndRingsTheBell) {
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, "\a");
     }
+    // A quote left open: a usage error with a message of its own, naming the line.
+    const Report quote = report(RunAbort{kOpenQuote, "CMD", {}, "3"});
+    EXPECT_EQ(quote.status, 2);
+    EXPECT_EQ(quote.out, "\n<CMD>unclosed quote in line 3\n");
+    EXPECT_EQ(quote.err, "\a");
 }
 
 // A fault of a format reader or writer ends the run as the fault it is.

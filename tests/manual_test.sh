@@ -1,33 +1,45 @@
 #!/usr/bin/env bash
-# Checks the manual page doc/vorna.1: the man-page linter reports nothing, man
-# renders it with all its sections, and every failure the program is made to
-# report here ends with the exit status under which the page lists its message.
+# Checks the manual pages doc/vorna.1 and doc/vornadump.1: the man-page linter
+# reports nothing, man renders each with all its sections, and every failure
+# vorna is made to report here ends with the exit status under which its page
+# lists the message.
 #
 #   tests/manual_test.sh VORNA MAKE_EXAMPLE_MODULES
 #
 # Exits 77 (skipped) when no linter (mandoc or groff) or no man is installed.
 set -euo pipefail
-page=$(cd "$(dirname "$0")/.." && pwd)/doc/vorna.1
+doc=$(cd "$(dirname "$0")/.." && pwd)/doc
+page=$doc/vorna.1
 vorna=$(realpath "$1")
 writer=$(realpath "$2")
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
-if command -v mandoc >/dev/null; then
-  lint=$(mandoc -T lint "$page" 2>&1) || true
-elif command -v groff >/dev/null; then
-  lint=$(groff -man -ww -z "$page" 2>&1) || true
-else
-  echo "skipped: neither mandoc nor groff is installed"; exit 77
-fi
-[[ -z $lint ]] || fail "the linter reports:"$'\n'"$lint"
+command -v mandoc >/dev/null || command -v groff >/dev/null ||
+  { echo "skipped: neither mandoc nor groff is installed"; exit 77; }
 command -v man >/dev/null || { echo "skipped: man is not installed"; exit 77; }
 
 # Rendered wide, so that no message is broken over two lines; overstrikes removed.
-text=$(MANWIDTH=200 man -l "$page" 2>&1 | sed 's/.\x08//g')
-for section in NAME SYNOPSIS DESCRIPTION ENVIRONMENT FILES "EXIT STATUS" EXAMPLES NOTES; do
-  grep -qx "$section" <<<"$text" || fail "man -l shows no section $section"
-done
+render() { MANWIDTH=200 man -l "$1" 2>&1 | sed 's/.\x08//g'; }
+
+# check_page PAGE SECTION...: the linter finds nothing, man shows each section.
+check_page() {
+  local page=$1 lint rendered section
+  shift
+  if command -v mandoc >/dev/null; then
+    lint=$(mandoc -T lint "$page" 2>&1) || true
+  else
+    lint=$(groff -man -ww -z "$page" 2>&1) || true
+  fi
+  [[ -z $lint ]] || fail "the linter reports on ${page##*/}:"$'\n'"$lint"
+  rendered=$(render "$page")
+  for section in "$@"; do
+    grep -qx "$section" <<<"$rendered" || fail "man -l ${page##*/} shows no section $section"
+  done
+}
+check_page "$page" NAME SYNOPSIS DESCRIPTION "COMMAND FILES" ENVIRONMENT FILES "EXIT STATUS" EXAMPLES NOTES
+check_page "$doc/vornadump.1" NAME SYNOPSIS DESCRIPTION OPTIONS CHECKS "EXIT STATUS" EXAMPLES
+text=$(render "$page")
 
 # The text that the page gives under exit status $1, with the blanks that
 # justify its lines squeezed.
@@ -53,7 +65,7 @@ expect() {
   out=$("$vorna" "$@" 2>&1) || status=$?
   [[ $status == "$want" ]] || fail "vorna $* ended with $status, not $want"
   grep -qF -- "$message" <<<"$out" || fail "vorna $* did not print '$message'"
-  [[ $want != 2 ]] || message="usage text"  # the page does not repeat the usage text
+  [[ $message != Usage:* ]] || message="usage text"  # the page does not repeat the usage text
   grep -qF -- "$message" <<<"$(under_status "$want")" || fail "the page lists no '$message' under exit status $want"
 }
 expect 1 "module is not in the library" -d -o DEMO -f NOPE
@@ -63,6 +75,8 @@ expect 1 "command file not found" -l -o DEMO @missing.cmd
 expect 1 "CPU number error" -l -o OTHER
 expect 3 "Can't open" -x -o MISSING
 expect 2 "Usage: A>VORNA -[ardxluv]o" -q -o DEMO
+printf -- '-l -o DEMO -f "START\n' >open-quote.cmd
+expect 2 "unclosed quote in line" @open-quote.cmd
 
 ((failures == 0)) || exit 1
-echo "manual page: linted, rendered, 7 messages under their exit statuses"
+echo "manual pages: both linted and rendered; 8 messages of vorna under their exit statuses"

@@ -4,17 +4,24 @@
 // module names; the other options may stand anywhere. An argument that
 // starts with '@' names a command file whose lines hold more of the same
 // words (command files do not nest).
+//
+// Command files are read as build systems write them: a line may be of any
+// length (a response file often holds every name on one line), a name in
+// double quotes may hold blanks, and a UTF-8 byte-order mark at the start of
+// the file is no part of its first word.
 #include <cstring>
+#include <string_view>
 
 #include "driver/driver.h"
 #include "driver/errors.h"
 #include "driver/run_state.h"
+#include "format/formats.h"
 #include "host/host.h"
 
 namespace {
 
-// Command-file lines are cut after this many characters.
-constexpr std::size_t kMaxLine = 1023;
+// What some editors write at the start of a text file in UTF-8.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool ends_word(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\0'; }
 
@@ -79,9 +86,9 @@ void add_name(RunState& rs, const std::string& word) {
   if (rs.trace) std::fprintf(rs.out, "ftree->%s ", rs.ftree.back().name.c_str());
 }
 
-// Reads the next line, keeping at most kMaxLine characters of it; false at
-// the end of the file. A CR before the line end is dropped, so that files
-// written on Windows read the same everywhere.
+// Reads the next line, however long, into `line`; false at the end of the
+// file. A CR before the line end is dropped, so that files written on
+// Windows read the same everywhere.
 bool read_cmdfile_line(RunState& rs, std::string& line) {
   line.clear();
   int c = std::fgetc(rs.cmd_fp);
@@ -89,15 +96,26 @@ bool read_cmdfile_line(RunState& rs, std::string& line) {
     if (std::ferror(rs.cmd_fp)) error_exit(rs, kReadError, rs.cmd_file_name);
     return false;
   }
-  std::size_t length = 0;
-  for (; c != EOF && c != '\n'; c = std::fgetc(rs.cmd_fp), ++length)
-    if (length < kMaxLine) line.push_back(static_cast<char>(c));
+  for (; c != EOF && c != '\n'; c = std::fgetc(rs.cmd_fp)) line.push_back(static_cast<char>(c));
   if (std::ferror(rs.cmd_fp)) error_exit(rs, kReadError, rs.cmd_file_name);
-  if (length <= kMaxLine && !line.empty() && line.back() == '\r') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
   return true;
 }
 
-void parse_cmdfile_line(RunState& rs, const std::string& line) {
+// A name in double quotes, which may hold blanks and tabs: `p` stands at the
+// opening quote. The name ends at the next quote; there are no escapes,
+// since a '\\' separates directories. Returns the position after the
+// closing quote.
+const char* quoted_name(RunState& rs, const char* p, long line_no) {
+  const char* close = std::strchr(p + 1, '"');
+  if (close == nullptr) open_quote(rs, rs.cmd_file_name, line_no);
+  // An empty name names nothing.
+  if (close == p + 1) usage(rs);
+  add_name(rs, std::string(p + 1, close));
+  return close + 1;
+}
+
+void parse_cmdfile_line(RunState& rs, const std::string& line, long line_no) {
   const char* p = line.c_str();  // a NUL in the line ends it
   for (;;) {
     while (*p == ' ' || *p == '\t') ++p;
@@ -107,6 +125,8 @@ void parse_cmdfile_line(RunState& rs, const std::string& line) {
       if (rs.opt_error) usage(rs);
     } else if (*p == '@') {
       usage(rs);
+    } else if (*p == '"') {
+      p = quoted_name(rs, p, line_no);
     } else {
       const char* start = p;
       while (!ends_word(*p)) ++p;
@@ -120,8 +140,9 @@ void read_cmdfile(RunState& rs, const char* file_name) {
   rs.cmd_fp = host::open_text_read(rs.cmd_file_name);
   if (rs.cmd_fp == nullptr) error_exit(rs, kCmdFileNotFound, rs.cmd_file_name);
   std::string line;
-  while (read_cmdfile_line(rs, line)) {
-    parse_cmdfile_line(rs, line);
+  for (long line_no = 1; read_cmdfile_line(rs, line); ++line_no) {
+    if (line_no == 1 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
+    parse_cmdfile_line(rs, line, line_no);
     if (rs.opt_error) usage(rs);
   }
   close_stream(rs.cmd_fp);
@@ -145,7 +166,30 @@ void trace_cmdline(RunState& rs) {
   std::fputs("\n", rs.out);
 }
 
+// The lines of --help after the usage text.
+const char* const kMoreHelp[] = {
+    "       @<file> : read more options and names from a command file\n",
+    "       --version : show the version\n",
+    "       --help : show this text\n",
+};
+
 }  // namespace
+
+bool answer_request(RunState& rs, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--version") {
+      std::fprintf(rs.out, "vorna %s (librarian %s)\n", VORNA_VERSION, fmt::kVersion);
+      return true;
+    }
+    if (arg == "--help") {
+      write_usage(rs.out);
+      for (const char* line : kMoreHelp) std::fputs(line, rs.out);
+      return true;
+    }
+  }
+  return false;
+}
 
 void parse_cmdline(RunState& rs, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {

@@ -11,6 +11,9 @@ struct RunState;
 int run_vorna(RunState& rs, int argc, char** argv);
 
 void init_run(RunState& rs);
+// Answers --version and --help, wherever they stand among the arguments,
+// on standard output; true when the run has nothing more to do.
+bool answer_request(RunState& rs, int argc, char** argv);
 void parse_cmdline(RunState& rs, int argc, char** argv);
 void open_files(RunState& rs);
 void exec_command(RunState& rs);

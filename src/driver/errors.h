@@ -8,6 +8,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -32,13 +33,17 @@ enum ErrorCode : int {
   kNoHeapContent = 25,
   kTooManyModules = 26,
   kCpuError = 27,
+  // A name in a command file whose closing quote is missing (a usage error
+  // with a message of its own, since the usage text cannot say where).
+  kOpenQuote = 30,
 };
 
 struct RunAbort {
   int code;
   std::optional<std::string> name;
   // "is multiple defined in": the module being added or replaced, and the
-  // library module that already defines the symbol (the name).
+  // library module that already defines the symbol (the name). An open
+  // quote: the line of the command file (the name) it stands in.
   std::string module;
   std::string other;
 };
@@ -48,8 +53,13 @@ struct FormatError;
 [[noreturn]] void error_exit(RunState& rs, int code, std::optional<std::string> name = std::nullopt);
 // The duplicate definition of `symbol` by `module`, which `other` defines already.
 [[noreturn]] void multiple_defined(RunState& rs, std::string symbol, std::string module, std::string other);
+// A quote left open in line `line_no` of the command file `file`.
+[[noreturn]] void open_quote(RunState& rs, std::string file, long line_no);
 // What a fault of a format reader or writer means for the run.
 RunAbort abort_of(const FormatError& fault);
+
+// Writes the usage text.
+void write_usage(std::FILE* to);
 
 // Performs the clean-up, prints the message and the bell; returns the exit status.
 int report_error(RunState& rs, const RunAbort& abort);

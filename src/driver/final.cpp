@@ -64,8 +64,9 @@ int print_message(RunState& rs, const RunAbort& abort, const std::string& name) 
   // Names show as the console can show them; a symbol is shown as its bytes.
   std::string shown = host::for_console(name);
   switch (code) {
-    case kUsage:
-      for (const char* line : kUsageText) std::fputs(line, rs.err);
+    case kUsage: write_usage(rs.err); return 2;
+    case kOpenQuote:
+      std::fprintf(out, "\n<%s>unclosed quote in line %s\n", name.c_str(), abort.other.c_str());
       return 2;
     case kCantOpen: std::fprintf(out, "\n%s<%s>\n", "Can't open ", shown.c_str()); return 3;
     case kCantCreate: std::fprintf(out, "\n%s<%s>\n", "Can't create ", "TMP_FILE"); return 3;
@@ -112,6 +113,14 @@ void error_exit(RunState&, int code, std::optional<std::string> name) {
 
 void multiple_defined(RunState&, std::string symbol, std::string module, std::string other) {
   throw RunAbort{kMultipleDefined, std::move(symbol), std::move(module), std::move(other)};
+}
+
+void open_quote(RunState&, std::string file, long line_no) {
+  throw RunAbort{kOpenQuote, std::move(file), {}, std::to_string(line_no)};
+}
+
+void write_usage(std::FILE* to) {
+  for (const char* line : kUsageText) std::fputs(line, to);
 }
 
 RunAbort abort_of(const FormatError& fault) {

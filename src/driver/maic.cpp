@@ -191,6 +191,10 @@ int run_vorna(RunState& rs, int argc, char** argv) {
   try {
     try {
       init_run(rs);
+      if (answer_request(rs, argc, argv)) {
+        std::fflush(rs.out);
+        return 0;
+      }
       parse_cmdline(rs, argc, argv);
       open_files(rs);
       exec_command(rs);

@@ -16,8 +16,16 @@ int dump_main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::optional<dump::Options> options = dump::parse_options(args);
   if (!options) {
-    std::fputs(dump::kUsageText, stderr);
+    dump::write_usage(stderr, false);
     return dump::kUsage;
+  }
+  if (options->request == dump::Request::kVersion) {
+    std::printf("vornadump %s\n", VORNA_VERSION);
+    return dump::kClean;
+  }
+  if (options->request == dump::Request::kHelp) {
+    dump::write_usage(stdout, true);
+    return dump::kClean;
   }
   std::unique_ptr<dump::Sink> sink = options->json    ? dump::json_sink(stdout)
                                      : options->check ? dump::check_sink(stdout)

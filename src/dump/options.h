@@ -3,6 +3,7 @@
 //   vornadump [--check] [--json] [--lib|--qob] FILE...
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,7 +13,11 @@ namespace dump {
 // How a file is read: as its content says, or as forced.
 enum class Reading { kByContent, kLibrary, kModule };
 
+// What a run is asked for: the files shown, or only the version or the help.
+enum class Request { kDump, kVersion, kHelp };
+
 struct Options {
+  Request request = Request::kDump;
   bool check = false;  // report the broken rules, not the records
   bool json = false;   // one JSON document per file
   Reading reading = Reading::kByContent;
@@ -20,8 +25,10 @@ struct Options {
 };
 
 // The options, or nothing when the command line is not of this form.
+// --version and --help before a "--" answer the run, whatever else is given.
 std::optional<Options> parse_options(const std::vector<std::string>& args);
 
-extern const char* const kUsageText;
+// The usage text, which --help extends by its own two options.
+void write_usage(std::FILE* to, bool help);
 
 }  // namespace dump
