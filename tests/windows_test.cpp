@@ -426,4 +426,46 @@ TEST_F(WindowsTest, ModuleNamesKeepTheBytesOfTheAnsiCodePage) {
     EXPECT_EQ(deleted.out, "DELETE FILE = CAF\xE9.QOB\n" + count_lines(1, 5));
 }
 
+// A command file as an editor, PowerShell or an older build wrote it, with
+// the modules it names.
+struct CommandFile {
+    const char* label;
+    std::string text;
+    NameList modules;
+};
+
+void PrintTo(const CommandFile& file, std::ostream* os) { *os << file.label; }
+
+class CommandFileNames : public WindowsTest, public ::testing::WithParamInterface<CommandFile> {};
+
+TEST_P(CommandFileNames, NameFilesAsTheCommandLineDoes) {
+    // Module X holds the data byte X - 'A' + 1.
+    const std::pair<const char*, const char*> files[] = {
+        {"日本語/My Projects/A.QOB", "A"}, {"日本語/My Projects/B.QOB", "B"},
+        {"Café/C.QOB", "C"}, {"Café/with blank/D.QOB", "D"}};
+    for (const auto& [file, module] : files) {
+        write(file, full_module(module, static_cast<unsigned char>(module[0] - 'A' + 1)));
+    }
+    write_text("MODULES.RSP", GetParam().text);
+    const RunResult r = run({"-a", "-o", "LIB", "-f", "@MODULES.RSP"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    const lib::Library stored = library("LIB.LIB");
+    ASSERT_EQ(stored.entries.size(), GetParam().modules.size());
+    for (std::size_t i = 0; i < stored.entries.size(); ++i) {
+        const std::string& name = GetParam().modules[i];
+        EXPECT_EQ(stored.entries[i].name, name);
+        EXPECT_EQ(stored.bodies[i], full_module(name.substr(0, 1), static_cast<unsigned char>(name[0] - 'A' + 1)));
+    }
+}
+
+const std::string kUtf8Lines = "\"日本語\\My Projects\\A\" \"日本語\\My Projects\\B.QOB\"\r\nCafé\\C\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, CommandFileNames,
+    ::testing::Values(CommandFile{"Utf8", kUtf8Lines, {"A.QOB", "B.QOB", "C.QOB"}},
+                      CommandFile{"Utf8WithByteOrderMark", "\xEF\xBB\xBF" + kUtf8Lines, {"A.QOB", "B.QOB", "C.QOB"}},
+                      // Not UTF-8: read in the ANSI code page.
+                      CommandFile{"Ansi", "Caf\xE9\\C \"Caf\xE9\\with blank\\D\"\r\n", {"C.QOB", "D.QOB"}}),
+    [](const ::testing::TestParamInfo<CommandFile>& info) { return std::string(info.param.label); });
+
 }  // namespace

@@ -8,7 +8,9 @@
 // Command files are read as build systems write them: a line may be of any
 // length (a response file often holds every name on one line), a name in
 // double quotes may hold blanks, and a UTF-8 byte-order mark at the start of
-// the file is no part of its first word.
+// the file is no part of its first word. On Windows a line in UTF-8 names
+// files as the command line does, and any other line is read in the ANSI
+// code page, as files written there for older builds are.
 #include <cstring>
 #include <string_view>
 
@@ -142,7 +144,7 @@ void read_cmdfile(RunState& rs, const char* file_name) {
   std::string line;
   for (long line_no = 1; read_cmdfile_line(rs, line); ++line_no) {
     if (line_no == 1 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
-    parse_cmdfile_line(rs, line, line_no);
+    parse_cmdfile_line(rs, host::from_text_file(line), line_no);
     if (rs.opt_error) usage(rs);
   }
   close_stream(rs.cmd_fp);

@@ -66,7 +66,7 @@ int print_message(RunState& rs, const RunAbort& abort, const std::string& name) 
   switch (code) {
     case kUsage: write_usage(rs.err); return 2;
     case kOpenQuote:
-      std::fprintf(out, "\n<%s>unclosed quote in line %s\n", name.c_str(), abort.other.c_str());
+      std::fprintf(out, "\n<%s>unclosed quote in line %s\n", shown.c_str(), abort.other.c_str());
       return 2;
     case kCantOpen: std::fprintf(out, "\n%s<%s>\n", "Can't open ", shown.c_str()); return 3;
     case kCantCreate: std::fprintf(out, "\n%s<%s>\n", "Can't create ", "TMP_FILE"); return 3;

@@ -71,6 +71,10 @@ std::string for_console(const std::string& name);
 // A name as a text file that also holds stored module names shows it (the
 // listing): on Windows in the ANSI code page, a character it lacks as '?'.
 std::string for_text_file(const std::string& name);
+// A line of a text file that a user or a tool wrote (a command file) as
+// text of the program: on Windows a line that is valid UTF-8 as it is, any
+// other line read in the ANSI code page.
+std::string from_text_file(const std::string& line);
 
 // Opens a stream by name in a mode of fopen.
 std::FILE* open_stream(const std::string& name, const char* mode);

@@ -17,5 +17,6 @@ std::optional<std::string> stored_module_name(const std::string& base) { return 
 std::string module_file_name(const std::string& stored) { return stored; }
 std::string for_console(const std::string& name) { return name; }
 std::string for_text_file(const std::string& name) { return name; }
+std::string from_text_file(const std::string& line) { return line; }
 
 }  // namespace host

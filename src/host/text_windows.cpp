@@ -103,4 +103,10 @@ std::string for_console(const std::string& name) { return *narrow(wide(name), ou
 
 std::string for_text_file(const std::string& name) { return *narrow(wide(name), GetACP(), false); }
 
+std::string from_text_file(const std::string& line) {
+  bool utf8_line = line.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, line.data(),
+                                                       static_cast<int>(line.size()), nullptr, 0) > 0;
+  return utf8_line ? line : utf8(widen(line, GetACP()));
+}
+
 }  // namespace host
