@@ -299,10 +299,10 @@ std::string deep_dir() {
 }
 
 // Where the library and its modules lie, and how the program is told of
-// them: by absolute names, by names relative to the working directory, or
-// the library by its base name alone, found through VORNA. TMP always
-// points to the same directory.
-enum class Named { kAbsolute, kRelative, kThroughVorna };
+// them: by absolute names, by absolute names in the \\?\ form, by names
+// relative to the working directory, or the library by its base name alone,
+// found through VORNA. TMP always points to the same directory.
+enum class Named { kAbsolute, kLongForm, kRelative, kThroughVorna };
 
 struct Place {
     const char* label;
@@ -317,7 +317,11 @@ protected:
     // A file of the place as the test names it for the program.
     std::string arg(const std::string& file) const {
         const Place& p = GetParam();
-        return p.named == Named::kRelative ? windows_name(p.dir + "/" + file) : path(p.dir + "/" + file);
+        switch (p.named) {
+        case Named::kRelative: return windows_name(p.dir + "/" + file);
+        case Named::kLongForm: return "\\\\?\\" + windows_name(path(p.dir + "/" + file));
+        default: return path(p.dir + "/" + file);
+        }
     }
     std::string lib_arg() const { return GetParam().named == Named::kThroughVorna ? "LIB" : arg("LIB"); }
     // The library and its listing, relative to the working directory.
@@ -389,6 +393,7 @@ INSTANTIATE_TEST_SUITE_P(
     Places, EveryCommandThere,
     ::testing::Values(Place{"DeepAbsolute", deep_dir(), Named::kAbsolute},
                       Place{"DeepRelative", deep_dir(), Named::kRelative},
+                      Place{"DeepInLongForm", deep_dir(), Named::kLongForm},
                       Place{"DeepThroughVorna", deep_dir(), Named::kThroughVorna},
                       // Outside the ANSI code page, and inside it but not ASCII.
                       Place{"OtherScripts", "日本語/Café", Named::kAbsolute},
