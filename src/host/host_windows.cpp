@@ -75,8 +75,8 @@ bool lock(HANDLE h) {
   return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
-// Renames the file open as `h` to `to` (a full path), replacing a file of
-// that name.
+// Renames the file open as `h` to `to` (a full path, as fs_path gives it),
+// replacing a file of that name.
 bool rename_open_file(HANDLE h, const std::wstring& to) {
   std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
