@@ -409,6 +409,10 @@ TEST_F(WindowsTest, ModuleNamesKeepTheBytesOfTheAnsiCodePage) {
     const RunResult list = run({"-l", "-o", "LIB"});
     ASSERT_EQ(list.status, 0) << list.out;
     EXPECT_NE(read_text("LIB.LST").find("Module_name: Caf\xE9.QOB"), std::string::npos);
+    // The listing shows the library's name in the same code page.
+    std::filesystem::copy_file(path("LIB.LIB"), path("Café.LIB"));
+    ASSERT_EQ(run({"-l", "-o", "Café"}).status, 0);
+    EXPECT_NE(read_text("Café.LST").find("Library file name:       CAF\xE9.LIB\r\n"), std::string::npos);
     std::filesystem::remove(path("Café.QOB"));
     const RunResult extract = run({"-x", "-o", "LIB"});
     ASSERT_EQ(extract.status, 0) << extract.out;
