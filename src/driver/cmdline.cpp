@@ -83,8 +83,8 @@ void add_name(RunState& rs, const std::string& word) {
   }
   if (!rs.f) usage(rs);
   std::string name = with_default_ext(word);
-  std::optional<std::string> module = host::stored_module_name(host::base_name(name));
-  rs.ftree.push_back(FtreeNode{false, std::move(name), std::move(module)});
+  std::string base = host::base_name(name);
+  rs.ftree.push_back(FtreeNode{false, std::move(name), std::move(base)});
   if (rs.trace) std::fprintf(rs.out, "ftree->%s ", rs.ftree.back().name.c_str());
 }
 

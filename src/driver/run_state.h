@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,14 +15,13 @@
 #include "format/stdfnc.h"
 
 // A name from the command line: a relocatable file (append, replace) or a
-// module name (delete, extract, list). `module` is its base name as a
-// library stores module names, none when a library cannot hold it; the
-// selection pass compares it with the stored names and sets `matched` when
-// it finds it in the library.
+// module name (delete, extract, list). The selection pass compares its base
+// name with the module names and sets `matched` when it finds it in the
+// library.
 struct FtreeNode {
   bool matched = false;
   std::string name;
-  std::optional<std::string> module;
+  std::string base;
 };
 
 // One entry per module of the library in library order, used by replace,

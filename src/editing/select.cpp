@@ -32,10 +32,12 @@ int get_rotbl(RunState& rs) {
 
 int fname_search(const RunState& rs) {
   if (rs.trace) std::fputs(",fname_search\n", rs.out);
-  for (std::size_t i = 0; i < rs.ftree.size(); ++i) {
-    const std::optional<std::string>& module = rs.ftree[i].module;
-    if (module && fmt::same_ignoring_case(rs.rotbl_rec.mod_name, *module)) return static_cast<int>(i);
-  }
+  // Compared as names of the program, not as stored: in a code page of two
+  // bytes a character's second byte may look like an ASCII letter, and
+  // would match a character it is not.
+  const std::string module = host::module_file_name(rs.rotbl_rec.mod_name);
+  for (std::size_t i = 0; i < rs.ftree.size(); ++i)
+    if (fmt::same_ignoring_case(module, rs.ftree[i].base)) return static_cast<int>(i);
   return -1;
 }
 

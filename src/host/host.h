@@ -62,7 +62,8 @@ int run_main(int (*main)(int, char**), int argc, wchar_t** argv);
 // in the ANSI code page, as libraries always have; nullopt when that code
 // page cannot represent the name. On a POSIX host the name itself.
 std::optional<std::string> stored_module_name(const std::string& base);
-// The name of the file that a stored module name stands for.
+// A stored module name as a name of the program: the name of the file that
+// it stands for, which names given for the module are compared with.
 std::string module_file_name(const std::string& stored);
 // A name as standard output can show it: on Windows in the code page of the
 // console (the ANSI code page when the output is no console), a character
