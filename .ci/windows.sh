@@ -80,6 +80,15 @@ dump=$("$wine" "$win_build/package-check/$top/vornadump.exe" 2>&1) || dump_statu
 echo "$(basename "$zip"): $contents; vorna.exe and vornadump.exe run"
 
 echo "== end-to-end tests against vorna.exe under Wine"
+# A Japanese locale, for the test of a code page of two bytes (932), made
+# from the system's locale sources where it has them; the test is skipped
+# without it.
+locales=$win_build/locales
+if [ ! -d "$locales/ja_JP.UTF-8" ] && command -v localedef >/dev/null && [ -f /usr/share/i18n/locales/ja_JP ]; then
+  mkdir -p "$locales"
+  localedef -i ja_JP -f UTF-8 "$locales/ja_JP.UTF-8" >/dev/null 2>&1 || true
+fi
+if [ -d "$locales/ja_JP.UTF-8" ]; then export VORNA_JA_LOCPATH=$locales; fi
 # Wine's C run-time would read a Unix TZ (Europe/Berlin) as a Windows one and
 # fall back to UTC; without TZ both sides keep the host's zone.
 unset TZ

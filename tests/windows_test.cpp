@@ -477,4 +477,38 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandFile{"Ansi", "Caf\xE9\\C \"Caf\xE9\\with blank\\D\"\r\n", {"C.QOB", "D.QOB"}}),
     [](const ::testing::TestParamInfo<CommandFile>& info) { return std::string(info.param.label); });
 
+// Under code page 932 (Japanese) the second byte of a character may be an
+// ASCII letter or a '\'. .ci/windows.sh makes the locale that gives Wine
+// that code page and names its directory in VORNA_JA_LOCPATH.
+TEST_F(WindowsTest, ModuleNamesInACodePageOfTwoBytes) {
+    const char* locales = std::getenv("VORNA_JA_LOCPATH");
+    if (locales == nullptr || *locales == '\0') {
+        GTEST_SKIP() << "no ja_JP.UTF-8 locale (VORNA_JA_LOCPATH)";
+    }
+    const EnvMap japanese{{"LOCPATH", locales}, {"LC_ALL", "ja_JP.UTF-8"}};
+    write("ア.QOB", full_module("A", 1));   // 83 41
+    write("ソ.QOB", full_module("SO", 2));  // 83 5C, a '\' as its second byte
+    RunResult r = append("LIB", {"ア", "ソ"}, "-a", japanese);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const lib::Library stored = library("LIB.LIB");
+    ASSERT_EQ(stored.entries.size(), 2u);
+    EXPECT_EQ(stored.entries[0].name, "\x83\x41.QOB");
+    EXPECT_EQ(stored.entries[1].name, "\x83\x5C.QOB");
+
+    // ヂ (83 61) differs from ア only in the case of a byte that is no letter.
+    r = run({"-d", "-o", "LIB", "-f", "ヂ"}, japanese);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\n<\x83\x61.QOB>module is not in the library\n");
+    std::filesystem::remove(path("ソ.QOB"));
+    r = run({"-x", "-o", "LIB"}, japanese);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read("ソ.QOB"), full_module("SO", 2));
+
+    // No look-alike stands in for a character that code page 932 lacks.
+    write("Café.QOB", full_module("CAFE", 3));
+    r = append("LIB", {"Café"}, "-a", japanese);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\nInvarid module or library Caf?.QOB\n");
+}
+
 }  // namespace
