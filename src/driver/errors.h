@@ -26,6 +26,7 @@ enum ErrorCode : int {
   kSeekError = 8,
   kNoHeap = 11,
   kBreak = 12,
+  kBadSourceDate = 14,
   kMultipleDefined = 21,
   kNotInLibrary = 22,
   kInvalid = 23,
