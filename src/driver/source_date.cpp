@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <optional>
 #include <string>
 
