@@ -7,8 +7,11 @@
 #include <array>
 #include <cstdio>
 #include <cstdint>
+#include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -82,6 +85,59 @@ TEST_F(Append, HundredByteModuleGivesThe240ByteLibrary) {
     const ByteVec got = read("MYLIB.LIB");
     EXPECT_EQ(got.size(), 240u);
     EXPECT_EQ(got, start_library(m.bytes(), {0, 30, 8, 5, 0, 124})) << hex(got);
+}
+
+// ---- reproducible builds: SOURCE_DATE_EPOCH ----
+
+using Fields = std::array<std::uint32_t, 6>;
+
+// The epoch 2023-11-14 22:13:20 UTC, and an earlier time, 2020-09-13 12:26:40 UTC.
+constexpr std::time_t kEpoch = 1700000000;
+constexpr std::time_t kBefore = 1600000000;
+
+class Reproducible : public LibraryE2E {
+protected:
+    // Appends NEW1 and NEW2, written `later` and 10 * `later` seconds after
+    // the epoch, and OLD, written before it, to R.LIB and lists it, in the
+    // time zone `tz` and with SOURCE_DATE_EPOCH `epoch`. Returns the library
+    // and the listing, which are removed again.
+    std::pair<ByteVec, ByteVec> build(const std::string& tz, const std::string& epoch, std::time_t later) {
+        const EnvMap env{{"TZ", tz}, {"SOURCE_DATE_EPOCH", epoch}};
+        for (const std::string name : {"NEW1", "NEW2", "OLD"}) write_module(name + ".QOB", defining({name}));
+        set_mtime("NEW1.QOB", kEpoch + later);
+        set_mtime("NEW2.QOB", kEpoch + 10 * later);
+        set_mtime("OLD.QOB", kBefore);
+        EXPECT_EQ(append("R", {"NEW1", "NEW2", "OLD"}, "-a", env).status, 0);
+        EXPECT_EQ(run({"-l", "-o", "R"}, env).status, 0);
+        std::pair built{read("R.LIB"), read("R.LST")};
+        for (const char* name : {"R.LIB", "R.LST"}) std::filesystem::remove(path(name));
+        return built;
+    }
+};
+
+TEST_F(Reproducible, SameModulesGiveTheSameLibraryAndListingInAnyZoneAtAnyTime) {
+    const auto [lib, listing] = build("UTC0", "1700000000", 60);
+    const auto [lib2, listing2] = build("JST-9", "1700000000", 86400);
+    EXPECT_TRUE(lib2 == lib) << hex(lib2);
+    EXPECT_TRUE(listing2 == listing);
+    const lib::Library l = lib::parse(lib);
+    ASSERT_EQ(l.entries.size(), 3u);
+    EXPECT_EQ(l.entries[0].f9, (Fields{20, 13, 22, 14, 10, 123}));
+    EXPECT_EQ(l.entries[1].f9, (Fields{20, 13, 22, 14, 10, 123}));
+    // Older than the epoch: the module's own time, in UTC.
+    EXPECT_EQ(l.entries[2].f9, (Fields{40, 26, 12, 13, 8, 120}));
+    // The page headers show the epoch, "Last update time" the library's time clamped to it.
+    const std::string text(listing.begin(), listing.end());
+    EXPECT_NE(text.find("date 2023-Nov-14 22:13 page    5"), std::string::npos) << text;
+    EXPECT_NE(text.find("Last update time:        2023-Nov-14 22:13"), std::string::npos) << text;
+}
+
+// An empty SOURCE_DATE_EPOCH is none: times are local, here nine hours ahead of UTC.
+TEST_F(Reproducible, EmptyValueCountsAsNotSet) {
+    const lib::Library l = lib::parse(build("JST-9", "", 60).first);
+    ASSERT_EQ(l.entries.size(), 3u);
+    EXPECT_EQ(l.entries[0].f9, (Fields{20, 14, 7, 15, 10, 123}));
+    EXPECT_EQ(l.entries[2].f9, (Fields{40, 26, 21, 13, 8, 120}));
 }
 
 // ---- the header of a new or an existing library ----

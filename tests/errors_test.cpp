@@ -61,6 +61,7 @@ TEST(ReportError, EveryCodePrintsItsMessageAndRingsTheBell) {
         {kSeekError, "TMP_FILE", 3, "\nFile seek error TMP_FILE\n"},
         {kNoHeap, std::nullopt, 3, "\nOut of heap space\n"},
         {kBreak, "--Break-- !", 3, "\n--Break-- !\n"},
+        {kBadSourceDate, "1.5", 2, "\nSOURCE_DATE_EPOCH <1.5> is not decimal seconds up to 253402300799\n"},
         {kMultipleDefined, "SYM", 1, "\n<SYM>is multiple defined in NEW. others is OLD.X\n"},
         {kNotInLibrary, "M.QOB", 1, "\n<M.QOB>module is not in the library\n"},
         {kInvalid, "S0004", 1, "\nInvarid module or library S0004\n"},
@@ -141,15 +142,15 @@ protected:
     // and change no file. Then the same with the trace flag, which must leave
     // exactly the files `kept` behind (removed again afterwards).
     void expect_clean_failure(const NameList& args, int status, const std::string& message,
-                              const NameList& kept) {
+                              const NameList& kept, const EnvMap& env = {}) {
         const NameList before = list_dir();
-        expect_failure(run(args), status, message);
+        expect_failure(run(args, env), status, message);
         expect_library_unchanged();
         EXPECT_EQ(list_dir(), before);
 
         NameList traced = args;
         traced.insert(traced.begin(), "-k");
-        const RunResult r = run(traced);
+        const RunResult r = run(traced, env);
         EXPECT_EQ(r.status, status);
         EXPECT_TRUE(r.out.ends_with(message)) << r.out;
         expect_library_unchanged();
@@ -341,5 +342,35 @@ TEST_F(InterruptedRun, DuringTheCommandFileTakesEffectAtTheFirstRecord) {
     expect_library_unchanged();
     EXPECT_EQ(work_files(), NameList{});
 }
+
+// ---- a malformed SOURCE_DATE_EPOCH ----
+
+struct BadDate {
+    const char* name;
+    const char* value;
+};
+
+class BadSourceDate : public Errors, public ::testing::WithParamInterface<BadDate> {};
+
+// Refused by every command before it opens, creates or changes a file, the
+// trace flag's working files included; a wrong command line is reported first.
+TEST_P(BadSourceDate, EndsTheRunBeforeAnyFileIsTouched) {
+    const std::string value = GetParam().value;
+    const EnvMap env{{"SOURCE_DATE_EPOCH", value}};
+    const std::string message =
+        "\nSOURCE_DATE_EPOCH <" + value + "> is not decimal seconds up to 253402300799\n";
+    write_modules({"B"});
+    expect_clean_failure({"-a", "-o", "NEW", "-f", "B"}, 2, message, {}, env);
+    expect_clean_failure({"-r", "-o", "LIB", "-f", "A"}, 2, message, {}, env);
+    expect_clean_failure({"-l", "-o", "LIB"}, 2, message, {}, env);
+    drv::expect_usage(run({"-q", "-o", "LIB"}, env));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SourceDate, BadSourceDate,
+    ::testing::Values(BadDate{"Letters", "12ab"}, BadDate{"PlusSign", "+5"}, BadDate{"MinusSign", "-5"},
+                      BadDate{"Fraction", "1.5"}, BadDate{"Blank", " 5"},
+                      BadDate{"Overflow", "18446744073709551617"}, BadDate{"AfterTheYear9999", "253402300800"}),
+    [](const ::testing::TestParamInfo<BadDate>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -230,6 +230,22 @@ TEST_F(ListTest, HeaderBlockShowsTheLibraryFoundThroughVorna) {
     EXPECT_EQ(pages[0][2], "Last update time:        2025-Mar-04 05:06");
 }
 
+// With SOURCE_DATE_EPOCH the page headers show it, and "Last update time"
+// the library's time no later than it, both in UTC whatever the time zone;
+// here with the last second that the variable may hold.
+TEST_F(ListTest, SourceDateEpochGivesTheDatesInUtcUpToTheYear9999) {
+    Module a;
+    a.f0().end();
+    append("L", {{"A", a}});
+    set_mtime("L.LIB", 1600000000);  // 2020-09-13 12:26:40 UTC
+    last_ = run({"-l", "-o", "L"}, {{"SOURCE_DATE_EPOCH", "253402300799"}, {"TZ", "JST-9"}});
+    ASSERT_EQ(last_.status, 0) << last_.out;
+    const std::vector<Lines> pages = pages_of(read_text("L.LST"), {"9999-Dec-31 23:59"});
+    ASSERT_FALSE(pages.empty());
+    ASSERT_GE(pages[0].size(), 3u);
+    EXPECT_EQ(pages[0][2], "Last update time:        2020-Sep-13 12:26");
+}
+
 // ---- paging ----
 
 TEST_F(ListTest, ModuleTableHolds41LinesOnTheFirstPageAnd48After) {

@@ -77,6 +77,7 @@ expect 3 "Can't open" -x -o MISSING
 expect 2 "Usage: A>VORNA -[ardxluv]o" -q -o DEMO
 printf -- '-l -o DEMO -f "START\n' >open-quote.cmd
 expect 2 "unclosed quote in line" @open-quote.cmd
+SOURCE_DATE_EPOCH=1.5 expect 2 "is not decimal seconds up to 253402300799" -l -o DEMO
 
 ((failures == 0)) || exit 1
-echo "manual pages: both linted and rendered; 8 messages of vorna under their exit statuses"
+echo "manual pages: both linted and rendered; 9 messages of vorna under their exit statuses"

@@ -4,6 +4,7 @@
 // duplicate check runs over the whole new table; and every refusal leaves
 // the library as it was.
 
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -252,6 +253,39 @@ INSTANTIATE_TEST_SUITE_P(
                       UpdateCase{"EarlierHourLaterMinute", {2023, 6, 15, 11, 59, 30}, false},
                       UpdateCase{"LaterMinuteEarlierSecond", {2023, 6, 15, 12, 31, 0}, true}),
     [](const ::testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
+
+// Under SOURCE_DATE_EPOCH a file changed after the epoch is stored at the
+// epoch; the update check compares each file's own time, in UTC, with that.
+TEST_F(ReplaceTest, UpdateCheckUnderSourceDateEpochComparesTheFilesOwnTime) {
+    constexpr std::time_t kEpoch = 1700000000;
+    constexpr Stamp kEpochUtc{2023, 11, 14, 22, 13, 20};
+    const EnvMap env{{"SOURCE_DATE_EPOCH", "1700000000"}, {"TZ", "JST-9"}};
+    remove(kLib);
+    NameList names;
+    for (const auto& file : files_) {
+        set_mtime(edit::host_path(file.first), kEpoch + 3600);
+        names.push_back(file.first);
+    }
+    ASSERT_EQ(append(kLib, names, "-a", env).status, 0);
+    old_bytes_ = read(kLib);
+    old_ = library(kLib);
+    ASSERT_EQ(old_.entries.at(kIo).f9, as_f9(kEpochUtc));
+    // IO.QOB is a second newer than the stored time, A.QOB a second older
+    // (nine hours newer, were it read as local time).
+    const ByteVec fresh = edit::rich_module("IO");
+    write(edit::host_path("IO.QOB"), fresh);
+    set_mtime(edit::host_path("IO.QOB"), kEpoch + 1);
+    write(edit::host_path("A.QOB"), edit::rich_module("A"));
+    set_mtime(edit::host_path("A.QOB"), kEpoch - 1);
+
+    const RunResult r = edit_run("-ruv", {"A", "IO"}, env);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "REPLASE FILE = IO.QOB\n" + count_lines(3, 7));
+    const lib::Library now = parsed();
+    expect_unchanged(now, 0);
+    EXPECT_EQ(now.entries.at(kIo).f9, as_f9(kEpochUtc));
+    EXPECT_EQ(now.bodies.at(kIo), fresh);
+}
 
 // ---- duplicate definitions ----
 

@@ -2,7 +2,10 @@
 # Runs the make example under make -j4 in BUILD_DIR/make-example and checks
 # the library it keeps: after the first build, and after two sources have
 # changed and six new ones have come, the library holds exactly one module for
-# each source, byte for byte the module made from it.
+# each source, byte for byte the module made from it. Then it builds the
+# library twice more from scratch with SOURCE_DATE_EPOCH set, in two time
+# zones and from modules of different times, and checks that both builds give
+# the same library byte for byte.
 #
 #   examples/make/check.sh [BUILD_DIR]     (default: build)
 #
@@ -19,9 +22,9 @@ rm -rf "$work"
 mkdir -p "$work/tmp"
 cp -R "$here"/startup "$here"/string "$here"/math "$here"/Makefile "$work"
 cd "$work"
-unset VORNA TMP
+unset VORNA TMP SOURCE_DATE_EPOCH
 build_library() {
-  make -j4 --no-print-directory VORNA_EXE="$vorna" MODULE_WRITER="$build/make_example_modules" \
+  make -j"${jobs:-4}" --no-print-directory VORNA_EXE="$vorna" MODULE_WRITER="$build/make_example_modules" \
     >make.log 2>&1 || { cat make.log; echo "FAILED: make $round"; exit 1; }
 }
 check_library() {
@@ -63,4 +66,28 @@ done
 # The working files go to TMP this time (to the current directory the first time).
 TMP=$work/tmp build_library
 check_library
-echo "make example: 5 modules, then 2 changed and 6 new ones, all in the library (make -j4)"
+
+# Reproducible builds. Each is a serial make: under make -j the modules are
+# appended in the order in which their jobs end. The second build's modules
+# are older than the first's (both after the epoch), and its sources older
+# still, so that make keeps them; JST-9 is Tokyo's time, nine hours ahead of
+# UTC, as a TZ value that needs no time zone files.
+round=reproducible
+for tz in UTC0 JST-9; do
+  mkdir "$work/build-$tz"
+  cp -R "$here"/startup "$here"/string "$here"/math "$here"/Makefile "$work/build-$tz"
+  cd "$work/build-$tz"
+  if [[ $tz == JST-9 ]]; then
+    sources=(*/*.src)
+    make --no-print-directory MODULE_WRITER="$build/make_example_modules" "${sources[@]/%.src/.QOB}" \
+      >make.log 2>&1 || { cat make.log; exit 1; }
+    touch -d @1710000000 */*.src
+    touch -d @1750000000 */*.QOB
+  fi
+  jobs=1 SOURCE_DATE_EPOCH=1700000000 TZ=$tz build_library
+  check_library
+done
+cmp "$work/build-UTC0/lib/EXAMPLE.LIB" "$work/build-JST-9/lib/EXAMPLE.LIB" ||
+  { echo "FAILED: two builds with SOURCE_DATE_EPOCH set give different libraries"; exit 1; }
+echo "make example: 5 modules, then 2 changed and 6 new ones, all in the library (make -j4);"
+echo "  with SOURCE_DATE_EPOCH the same library in two time zones"

@@ -36,6 +36,8 @@ enum ErrorCode : int {
   // A name in a command file whose closing quote is missing (a usage error
   // with a message of its own, since the usage text cannot say where).
   kOpenQuote = 30,
+  // A malformed SOURCE_DATE_EPOCH (a usage error of the environment).
+  kBadSourceDate = 32,
 };
 
 struct RunAbort {

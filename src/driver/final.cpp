@@ -68,6 +68,10 @@ int print_message(RunState& rs, const RunAbort& abort, const std::string& name) 
     case kOpenQuote:
       std::fprintf(out, "\n<%s>unclosed quote in line %s\n", shown.c_str(), abort.other.c_str());
       return 2;
+    case kBadSourceDate:
+      std::fprintf(out, "\n%s <%s> %s\n", "SOURCE_DATE_EPOCH", shown.c_str(),
+                   "is not decimal seconds up to 253402300799");
+      return 2;
     case kCantOpen: std::fprintf(out, "\n%s<%s>\n", "Can't open ", shown.c_str()); return 3;
     case kCantCreate: std::fprintf(out, "\n%s<%s>\n", "Can't create ", "TMP_FILE"); return 3;
     case kDiskFull:

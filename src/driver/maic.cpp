@@ -5,6 +5,7 @@
 #include "driver/driver.h"
 #include "driver/errors.h"
 #include "driver/run_state.h"
+#include "driver/source_date.h"
 #include "format/error.h"
 #include "format/formats.h"
 #include "host/host.h"
@@ -196,6 +197,8 @@ int run_vorna(RunState& rs, int argc, char** argv) {
         return 0;
       }
       parse_cmdline(rs, argc, argv);
+      // Checked before any file is opened, created or changed.
+      read_source_date(rs);
       open_files(rs);
       exec_command(rs);
       close_files(rs);

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +77,9 @@ struct RunState {
   bool opt_error = false;
   std::vector<FtreeNode> ftree;
   std::string cmd_file_name;
+
+  // SOURCE_DATE_EPOCH: set for a reproducible build.
+  std::optional<std::time_t> source_date_epoch;
 
   // File names. `path` is the directory typed with the library, `name` its
   // base name without extension, `lib_dir` the VORNA directory when the

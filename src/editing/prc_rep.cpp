@@ -64,8 +64,10 @@ int _timcmp(RunState& rs, const ModTime& t) {
 int _uopen_rep(RunState& rs) {
   trace(rs, ",_uopen_rep\n");
   if (!rs.u) return 1;
+  // The file's own time: a file changed after SOURCE_DATE_EPOCH is newer
+  // than a module stored at it.
   ModTime t;
-  get_ftime(rs.obj_fp, t);
+  get_ftime(rs, rs.obj_fp, t, FileTime::kOwn);
   return _timcmp(rs, t);
 }
 
@@ -108,7 +110,7 @@ int32_t measure_body(RunState& rs) {
 void make_rotbl_rep(RunState& rs, ModuleScan& scan) {
   trace(rs, ",make_rotbl_rep\n");
   TableEntry& r = rs.rotbl_rec;
-  get_ftime(rs.obj_fp, r.mod_time);
+  get_ftime(rs, rs.obj_fp, r.mod_time);
   r.mod_offset = 0;
   free_tables(scan.symbols);
   scan.offset1_f7 = scan.offset1_f8 = 0;

@@ -1,18 +1,17 @@
 #include "intake/rotbl.h"
 
 #include "driver/errors.h"
+#include "driver/source_date.h"
 #include "format/formats.h"
 #include "format/module.h"
 #include "host/host.h"
 #include "intake/def_index.h"
 
-bool get_ftime(std::FILE* fp, ModTime& time) {
+bool get_ftime(const RunState& rs, std::FILE* fp, ModTime& time, FileTime which) {
   std::time_t t;
   time = ModTime{};
   if (!host::stream_time(fp, t)) return false;
-  std::tm tm{};
-  host::local_time(t, tm);
-  time = ModTime{tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon, tm.tm_year};
+  time = calendar_fields(rs, which == FileTime::kStamp ? clamp_to_epoch(rs, t) : t);
   return true;
 }
 
@@ -41,7 +40,7 @@ void make_rotbl(RunState& rs, ModuleScan& scan, int64_t body_size) {
   r.mod_offset = r.abs_f7 = r.abs_f8 = 0;
   r.offset1_f7 = scan.offset1_f7;
   r.offset1_f8 = scan.offset1_f8;
-  get_ftime(rs.obj_fp, r.mod_time);
+  get_ftime(rs, rs.obj_fp, r.mod_time);
 }
 
 void add_rotbl(RunState& rs) {

@@ -11,9 +11,14 @@
 class DefIndex;
 struct ModuleScan;
 
-// The modification time of the file a stream is open on, as local time;
-// all fields 0 and false when its status cannot be read.
-bool get_ftime(std::FILE* fp, ModTime& time);
+// Which time of a file: as the run stores or shows it (no later than
+// SOURCE_DATE_EPOCH), or the file's own (the update check).
+enum class FileTime { kStamp, kOwn };
+
+// The modification time of the file a stream is open on, as calendar fields
+// (local time, UTC with SOURCE_DATE_EPOCH); all fields 0 and false when its
+// status cannot be read.
+bool get_ftime(const RunState& rs, std::FILE* fp, ModTime& time, FileTime which = FileTime::kStamp);
 
 // A module name (a file name without its directory); too long a name is
 // refused naming `file`.

@@ -29,7 +29,7 @@ struct Listing {
 
   RunState& rs;
   std::FILE* fp;          // the listing stream
-  std::time_t list_time;  // when the list command started; every page header shows it
+  std::time_t list_time;  // when the list command started (or SOURCE_DATE_EPOCH); every page header shows it
   int page_no = 0;        // the last page begun
   int line_cnt = 0;       // lines counted on the current page
   int col_cnt = 0;        // symbols already placed on the line being built

@@ -3,8 +3,8 @@
 
 #include "driver/errors.h"
 #include "driver/run_state.h"
+#include "driver/source_date.h"
 #include "format/formats.h"
-#include "host/host.h"
 #include "listing/layout.h"
 
 namespace {
@@ -26,12 +26,11 @@ void lst_page(Listing& lst) {
   lst.line_cnt = 1;
   ++lst.page_no;
   put_ff(lst);
-  std::tm t{};
-  host::local_time(lst.list_time, t);
+  const ModTime t = calendar_fields(lst.rs, lst.list_time);
   std::fputs("VORNA", lst.fp);
   std::fprintf(lst.fp, " librarian %s                   ", fmt::kVersion);
-  std::fprintf(lst.fp, "date %4d-%s-%02d %02d:%02d page %4d\n\n\n", t.tm_year + 1900, month_name(t.tm_mon),
-               t.tm_mday, t.tm_hour, t.tm_min, lst.page_no);
+  std::fprintf(lst.fp, "date %4d-%s-%02d %02d:%02d page %4d\n\n\n", t[5] + 1900, month_name(t[4]), t[3], t[2],
+               t[1], lst.page_no);
 }
 
 void put_ff(Listing& lst) {

@@ -11,12 +11,12 @@
 // up to its F4 record and then either collects the symbols it needs and
 // steps over the rest, or steps over the whole remainder of the entry.
 #include <algorithm>
-#include <ctime>
 #include <initializer_list>
 
 #include "driver/driver.h"
 #include "driver/errors.h"
 #include "driver/run_state.h"
+#include "driver/source_date.h"
 #include "editing/select.h"
 #include "format/formats.h"
 #include "format/library.h"
@@ -82,7 +82,7 @@ std::string shown_lib_name(const RunState& rs) {
 class ListCommand {
  public:
   explicit ListCommand(RunState& rs)
-      : rs_(rs), in_(rs.lib_in, rs.lib_name), lst_(rs, std::time(nullptr)), counts_(rs) {}
+      : rs_(rs), in_(rs.lib_in, rs.lib_name), lst_(rs, run_time(rs)), counts_(rs) {}
 
   void run();
 
@@ -179,7 +179,7 @@ void ListCommand::parse_lst0() {
   rewind();
   ModTime t;
   // The library as this run reads it, whatever has taken its name since.
-  get_ftime(rs_.lib_fp, t);
+  get_ftime(rs_, rs_.lib_fp, t);
   lst_page(lst_);
   std::FILE* fp = lst_.fp;
   std::fprintf(fp, "Library file name:       %s\n", shown_lib_name(rs_).c_str());

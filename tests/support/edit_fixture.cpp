@@ -147,11 +147,11 @@ lib::Library EditTest::parsed() const {
     return l;
 }
 
-RunResult EditTest::edit_run(const std::string& command, const NameList& names) {
+RunResult EditTest::edit_run(const std::string& command, const NameList& names, const EnvMap& env) {
     NameList args{command, "-o", kLib};
     if (!names.empty()) args.push_back("-f");
     args.insert(args.end(), names.begin(), names.end());
-    return run(args);
+    return run(args, env);
 }
 
 EditTest::Snapshot EditTest::snapshot() const {

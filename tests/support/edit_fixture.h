@@ -90,7 +90,7 @@ protected:
     // LIB.LIB taken apart; the test fails unless it is consistent.
     lib::Library parsed() const;
     // Runs `command` (such as "-x") on LIB.LIB with the given names.
-    RunResult edit_run(const std::string& command, const NameList& names = {});
+    RunResult edit_run(const std::string& command, const NameList& names = {}, const EnvMap& env = {});
     // Every file of the working directory with its bytes.
     Snapshot snapshot() const;
     // A run that failed with `status` and printed exactly `out`, and left the

@@ -146,7 +146,7 @@ NameList child_environment(const EnvMap& overrides, const NameList& unset) {
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
         const std::string key = text.substr(0, text.find('='));
-        const bool dropped = overrides.count(key) != 0 ||
+        const bool dropped = overrides.count(key) != 0 || key == "SOURCE_DATE_EPOCH" ||
                              std::find(unset.begin(), unset.end(), key) != unset.end();
         if (!dropped) {
             env.push_back(text);
@@ -508,6 +508,10 @@ void E2E::set_mtime(const std::string& name, int year, int month, int day, int h
     if (when == static_cast<std::time_t>(-1)) {
         throw std::runtime_error("time cannot be represented: " + name);
     }
+    set_mtime(name, when);
+}
+
+void E2E::set_mtime(const std::string& name, std::time_t when) const {
     const timespec times[2] = {{when, 0}, {when, 0}};
     if (::utimensat(AT_FDCWD, path(name).c_str(), times, 0) != 0) {
         fail_errno("utimensat " + name);

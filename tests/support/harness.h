@@ -5,7 +5,8 @@
 // (under the system temp directory; kept for inspection when VORNA_KEEP is set) that
 // is the program's current directory. The program runs with no standard input, its
 // standard output and error go to files that are read back whole, and its environment
-// is the test's own without TMP and VORNA unless a test sets them. The program is the
+// is the test's own without TMP and VORNA unless a test sets them, and never with
+// the test's own SOURCE_DATE_EPOCH. The program is the
 // one the build made (VORNA_EXE, compiled in), or the one named by the environment
 // variable VORNA_EXE; VORNA_RUNNER, when set, is put in front of it (split at blanks),
 // so the same tests can drive a Windows build through a loader. A run that takes
@@ -23,6 +24,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -105,6 +107,8 @@ protected:
     // Sets access and modification time; month 1-12, local time.
     void set_mtime(const std::string& name, int year, int month, int day, int hour,
                    int minute, int second) const;
+    // The same in seconds since 1970-01-01 00:00:00 UTC.
+    void set_mtime(const std::string& name, std::time_t when) const;
     // Names in the working directory, sorted.
     NameList list_dir() const;
 
