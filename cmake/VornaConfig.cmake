@@ -13,6 +13,8 @@
 # names are taken from the current source directory when the file is there,
 # else from the current binary directory (as add_custom_command takes its
 # dependencies); a relative OUTPUT lies in the current binary directory.
+# A name without an extension gets vorna's default one, .LIB for the
+# library and .QOB for a module, as on vorna's command line.
 # The steps use only vorna and cmake -E, so the function serves on every host.
 if(CMAKE_VERSION VERSION_LESS 3.20)
   message(FATAL_ERROR "The CMake package of vorna needs CMake 3.20 or later")
@@ -30,6 +32,12 @@ function(vorna_add_library target)
 
   get_filename_component(output "${arg_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
   get_filename_component(output_dir "${output}" DIRECTORY)
+  # vorna gives a name without an extension its default one, .LIB for the
+  # library and .QOB for a module: the build is told of the same files.
+  get_filename_component(output_name "${output}" NAME)
+  if(NOT output_name MATCHES "(^|[^.])\\.[^.]*$")
+    string(APPEND output ".LIB")
+  endif()
   cmake_path(NATIVE_PATH output native)
   # vorna creates the library when it is not there: the old one is removed
   # first, so that the library holds only the modules listed now.
@@ -46,6 +54,10 @@ function(vorna_add_library target)
     # A command file quotes a name but has no escapes.
     if(module MATCHES "\"")
       message(FATAL_ERROR "vorna_add_library(${target}): a module name holds a double quote: ${module}")
+    endif()
+    get_filename_component(module_name "${module}" NAME)
+    if(NOT module_name MATCHES "\\.")
+      string(APPEND module ".QOB")
     endif()
     list(APPEND modules "${module}")
     cmake_path(NATIVE_PATH module native)
