@@ -1,6 +1,7 @@
 #include "format/stdfnc.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "format/formats.h"
 #include "host/host.h"
@@ -34,12 +35,21 @@ void InputFile::attach(std::FILE* fp, std::string name, const volatile std::sig_
   pos_ = end_ = tee_from_ = 0;
   start_ = 0;
   tee_ = nullptr;
+  last_ = {};
 }
 
 void InputFile::detach() { attach(nullptr, std::string(), nullptr); }
 
+void InputFile::keep_last_str() {
+  std::less<const char*> before;
+  if (before(last_.data(), buf_.data()) || !before(last_.data(), buf_.data() + buf_.size())) return;
+  str_.assign(last_);
+  last_ = str_;
+}
+
 bool InputFile::fill() {
   flush_tee();
+  keep_last_str();
   start_ += static_cast<int64_t>(end_);
   pos_ = end_ = tee_from_ = 0;
   poll();
@@ -89,7 +99,10 @@ std::string_view RecIn::get_block(int64_t max) {
   return a;
 }
 
-std::string_view RecIn::get_str() {
+std::string_view RecIn::get_str_across() {
+  // The string is put together in the string buffer, which so no longer
+  // holds the last string.
+  in_.last_ = {};
   std::string& s = in_.str_;
   s.clear();
   for (;;) {
@@ -103,13 +116,13 @@ std::string_view RecIn::get_str() {
     in_.pos_ += n;
     if (nul != nullptr) {
       ++in_.pos_;
-      return s;
+      return in_.last_ = s;
     }
     if (s.size() > fmt::kMaxString) malformed();
   }
 }
 
-bool RecIn::skip_str() {
+bool RecIn::skip_str_across() {
   std::size_t length = 0;
   for (;;) {
     std::string_view a = available();

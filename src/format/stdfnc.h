@@ -14,6 +14,7 @@
 #pragma once
 
 #include <csignal>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include <string_view>
 
 #include "format/error.h"
+#include "format/formats.h"
 
 class RecOut;
 
@@ -62,7 +64,7 @@ class InputFile {
   // Moves to an absolute position.
   void seek(int64_t position);
   // The string that the last string read of a reader on this file gave.
-  const std::string& last_str() const { return str_; }
+  std::string last_str() const { return std::string(last_); }
 
   // From now on every byte read is also written to `out` (a copy as the
   // bytes are read); end_tee writes what is pending and stops.
@@ -82,6 +84,9 @@ class InputFile {
 
   // Reads the next block once the current one is used up; false at the end.
   bool fill();
+  // The last string read lies in the block, which is about to be read over:
+  // it is kept in the string buffer.
+  void keep_last_str();
   void flush_tee();
 
   std::FILE* fp_ = nullptr;
@@ -95,6 +100,7 @@ class InputFile {
   RecOut* tee_ = nullptr;
   std::size_t tee_from_ = 0;  // first byte of buf_ not yet copied
   std::string str_;           // the string buffer
+  std::string_view last_;     // the last string read: in buf_ or in str_
 };
 
 // A reader of records on an input file.
@@ -119,10 +125,22 @@ class RecIn {
   }
   int32_t get_tri() { return static_cast<int32_t>(get_bytes(3)); }
   int32_t get_long() { return static_cast<int32_t>(get_bytes(4)); }
-  // Reads a string into the file's string buffer; valid until the next string.
-  std::string_view get_str();
+  // Reads a string. It lies where it was read, or in the file's string
+  // buffer when it runs across blocks: valid until the next read.
+  std::string_view get_str() {
+    std::size_t n = str_in_block();
+    if (n == kAcross) return get_str_across();
+    const char* at = in_.buf_.data() + in_.pos_;
+    in_.pos_ += n + 1;
+    return in_.last_ = std::string_view(at, n);
+  }
   // Steps over a string; true when it was not empty.
-  bool skip_str();
+  bool skip_str() {
+    std::size_t n = str_in_block();
+    if (n == kAcross) return skip_str_across();
+    in_.pos_ += n + 1;
+    return n > 0;
+  }
 
   // The next byte without reading it; -1 at the end of the input.
   int peek() { return in_.pos_ < in_.end_ || in_.fill() ? static_cast<unsigned char>(in_.buf_[in_.pos_]) : -1; }
@@ -152,6 +170,20 @@ class RecIn {
   // The bytes of the current block from the next one on, at least one
   // unless the input has ended.
   std::string_view available();
+  // The length of the string that starts at the next byte when it ends in
+  // the current block, else kAcross. A NUL may come at most 255 characters
+  // on, as the string buffer holds.
+  static constexpr std::size_t kAcross = SIZE_MAX;
+  std::size_t str_in_block() const {
+    std::size_t left = in_.end_ - in_.pos_;
+    if (left == 0) return kAcross;
+    const char* at = in_.buf_.data() + in_.pos_;
+    const void* nul = std::memchr(at, 0, std::min(left, fmt::kMaxString + 1));
+    return nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - at) : kAcross;
+  }
+  // get_str and skip_str for a string that does not end in the current block.
+  std::string_view get_str_across();
+  bool skip_str_across();
 
   InputFile& in_;
   std::string bad_;

@@ -1,13 +1,40 @@
 #include "intake/def_index.h"
 
 #include <algorithm>
-#include <functional>
+#include <cstring>
 
 void DefIndex::start_module(std::string_view mod_name) { modules_.emplace_back(mod_name); }
 
 namespace {
 
-uint32_t hash_of(std::string_view name) { return static_cast<uint32_t>(std::hash<std::string_view>{}(name)); }
+// A name's hash, taken eight bytes at a time: names are short, and every
+// definition of every module is hashed.
+uint32_t hash_of(std::string_view name) {
+  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  const char* p = name.data();
+  std::size_t n = name.size();
+  uint64_t h = n * kMul;
+  auto mix = [&h](uint64_t w) {
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  };
+  for (; n > 8; p += 8, n -= 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    mix(w);
+  }
+  // The last one to eight bytes, read as two halves that may overlap.
+  uint32_t lo = 0, hi = 0;
+  if (n >= 4) {
+    std::memcpy(&lo, p, 4);
+    std::memcpy(&hi, p + n - 4, 4);
+  } else if (n > 0) {
+    lo = static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[n / 2]) << 8 |
+         static_cast<unsigned char>(p[n - 1]) << 16;
+  }
+  mix(static_cast<uint64_t>(hi) << 32 | lo);
+  return static_cast<uint32_t>(h >> 32);
+}
 
 }  // namespace
 
@@ -19,8 +46,8 @@ std::size_t DefIndex::slot_of(std::string_view name, uint32_t hash) const {
   }
 }
 
-uint32_t DefIndex::find(std::string_view name) const {
-  return slots_.empty() ? 0 : static_cast<uint32_t>(slots_[slot_of(name, hash_of(name))]);
+uint32_t DefIndex::find(std::string_view name, uint32_t hash) const {
+  return slots_.empty() ? 0 : static_cast<uint32_t>(slots_[slot_of(name, hash)]);
 }
 
 void DefIndex::reserve(std::size_t names) {
@@ -30,14 +57,15 @@ void DefIndex::reserve(std::size_t names) {
   slots_.assign(slots, 0);
 }
 
-void DefIndex::add(std::string_view name) {
+void DefIndex::add(std::string_view name) { add(name, hash_of(name)); }
+
+void DefIndex::add(std::string_view name, uint32_t hash) {
   if (name.empty() || modules_.empty()) return;
   if (4 * (defs_.size() + 1) > 3 * slots_.size()) {
     slots_.assign(slots_.empty() ? 1024 : 2 * slots_.size(), 0);
     for (uint32_t i = 0; i < defs_.size(); ++i)
       slots_[slot_of(name_of(defs_[i]), defs_[i].hash)] = slot(defs_[i].hash, i + 1);
   }
-  uint32_t hash = hash_of(name);
   std::size_t i = slot_of(name, hash);
   if (slots_[i] != 0) return;  // only the first definition counts
   defs_.push_back(Def{names_.keep(name), static_cast<uint32_t>(modules_.size() - 1), hash});
@@ -46,15 +74,25 @@ void DefIndex::add(std::string_view name) {
 
 void DefIndex::add_tables(std::string_view mod_name, const SymbolTables& t) {
   start_module(mod_name);
-  t.for_each_definition([this](std::string_view name) { add(name); });
+  if (hashed_ != &t) {
+    t.for_each_definition([this](std::string_view name) { add(name); });
+    return;
+  }
+  hashed_ = nullptr;
+  const uint32_t* hash = hashes_.data();
+  t.for_each_definition([&](std::string_view name) { add(name, *hash++); });
 }
 
-bool DefIndex::find_clash(const SymbolTables& t, Clash& clash) const {
+bool DefIndex::find_clash(const SymbolTables& t, Clash& clash) {
   uint32_t best = 0;  // the earliest clash so far, as find gives it
+  hashes_.clear();
   t.for_each_definition([&](std::string_view name) {
-    uint32_t at = find(name);
+    uint32_t hash = hash_of(name);
+    hashes_.push_back(hash);
+    uint32_t at = find(name, hash);
     if (at != 0 && (best == 0 || at < best)) best = at;
   });
+  hashed_ = &t;
   if (best == 0) return false;
   const Def& d = defs_[best - 1];
   clash = Clash{std::string(name_of(d)), modules_[d.module]};

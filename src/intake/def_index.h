@@ -33,8 +33,9 @@ class DefIndex {
     std::string name;
     std::string module;
   };
-  // The earliest indexed definition that `t` defines again, if any.
-  bool find_clash(const SymbolTables& t, Clash& clash) const;
+  // The earliest indexed definition that `t` defines again, if any. The
+  // hashes of `t`'s names are kept for an add_tables of `t` right after.
+  bool find_clash(const SymbolTables& t, Clash& clash);
 
  private:
   // A name's first definition. Definitions are numbered in table order by
@@ -53,7 +54,8 @@ class DefIndex {
   // that most names that differ are told apart without reading defs_.
   static uint64_t slot(uint32_t hash, uint32_t place) { return (static_cast<uint64_t>(hash) << 32) | place; }
   // The place in defs_ plus 1 of the definition of `name`; 0 for none.
-  uint32_t find(std::string_view name) const;
+  uint32_t find(std::string_view name, uint32_t hash) const;
+  void add(std::string_view name, uint32_t hash);
 
   NameStore names_;
   std::deque<Def> defs_;
@@ -62,6 +64,10 @@ class DefIndex {
   // table fewer fresh pages. See slot(); 0 when free.
   std::vector<uint64_t> slots_;
   std::vector<std::string> modules_;
+  // The tables that find_clash looked at last and the hashes of their
+  // definitions, in the order for_each_definition gives them.
+  const SymbolTables* hashed_ = nullptr;
+  std::vector<uint32_t> hashes_;
 };
 
 // About how many global definitions the library with this header holds, as
