@@ -92,11 +92,11 @@ std::string_view RecIn::available() {
   return std::string_view(in_.buf_.data() + in_.pos_, in_.end_ - in_.pos_);
 }
 
-std::string_view RecIn::get_block(int64_t max) {
-  std::string_view a = available();
-  a = a.substr(0, static_cast<std::size_t>(std::min<int64_t>(max, static_cast<int64_t>(a.size()))));
-  in_.pos_ += a.size();
-  return a;
+std::span<char> RecIn::get_block(int64_t max) {
+  std::size_t n = static_cast<std::size_t>(std::min<int64_t>(max, static_cast<int64_t>(available().size())));
+  std::span<char> block(in_.buf_.data() + in_.pos_, n);
+  in_.pos_ += n;
+  return block;
 }
 
 std::string_view RecIn::get_str_across() {

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -144,8 +145,9 @@ class RecIn {
 
   // The next byte without reading it; -1 at the end of the input.
   int peek() { return in_.pos_ < in_.end_ || in_.fill() ? static_cast<unsigned char>(in_.buf_[in_.pos_]) : -1; }
-  // Reads up to `max` bytes as they lie in the file's block; empty at the end.
-  std::string_view get_block(int64_t max);
+  // Reads up to `max` bytes as they lie in the file's block, which the
+  // caller may change in place until the next read; empty at the end.
+  std::span<char> get_block(int64_t max);
 
   // Steps over n bytes; a negative count or one past the end is malformed.
   void skip(int64_t n);

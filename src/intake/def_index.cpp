@@ -46,27 +46,42 @@ std::size_t DefIndex::slot_of(std::string_view name, uint32_t hash) const {
   }
 }
 
-uint32_t DefIndex::find(std::string_view name, uint32_t hash) const {
-  return slots_.empty() ? 0 : static_cast<uint32_t>(slots_[slot_of(name, hash)]);
-}
-
 void DefIndex::reserve(std::size_t names) {
   if (!defs_.empty()) return;
+  // A header's count holds the externals too, which are not indexed: room
+  // for three quarters of it is room for most libraries' definitions.
   std::size_t slots = 1024;
   while (3 * slots < 4 * names) slots *= 2;
   slots_.assign(slots, 0);
+  defs_.reserve(names);
 }
 
-void DefIndex::add(std::string_view name) { add(name, hash_of(name)); }
+void DefIndex::make_room(std::size_t more) {
+  while (2 * (defs_.size() + more) > slots_.size()) grow();
+}
 
-void DefIndex::add(std::string_view name, uint32_t hash) {
-  if (name.empty() || modules_.empty()) return;
-  if (4 * (defs_.size() + 1) > 3 * slots_.size()) {
-    slots_.assign(slots_.empty() ? 1024 : 2 * slots_.size(), 0);
-    for (uint32_t i = 0; i < defs_.size(); ++i)
-      slots_[slot_of(name_of(defs_[i]), defs_[i].hash)] = slot(defs_[i].hash, i + 1);
+void DefIndex::grow() {
+  slots_.assign(slots_.empty() ? 1024 : 2 * slots_.size(), 0);
+  // The names are known to differ: each goes to the first free slot.
+  std::size_t mask = slots_.size() - 1;
+  uint32_t place = 0;
+  for (const Def& d : defs_) {
+    std::size_t i = d.hash & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = slot(d.hash, ++place);
   }
-  std::size_t i = slot_of(name, hash);
+}
+
+void DefIndex::add(std::string_view name) {
+  if (name.empty() || modules_.empty()) return;
+  make_room(1);
+  uint32_t hash = hash_of(name);
+  add_at(name, hash, slot_of(name, hash));
+}
+
+void DefIndex::add_at(std::string_view name, uint32_t hash, std::size_t i) {
+  // The slot may have been taken by a name added after it was found.
+  if (slots_[i] != 0) i = slot_of(name, hash);
   if (slots_[i] != 0) return;  // only the first definition counts
   defs_.push_back(Def{names_.keep(name), static_cast<uint32_t>(modules_.size() - 1), hash});
   slots_[i] = slot(hash, static_cast<uint32_t>(defs_.size()));
@@ -74,25 +89,32 @@ void DefIndex::add(std::string_view name, uint32_t hash) {
 
 void DefIndex::add_tables(std::string_view mod_name, const SymbolTables& t) {
   start_module(mod_name);
-  if (hashed_ != &t) {
+  if (looked_up_ != &t) {
     t.for_each_definition([this](std::string_view name) { add(name); });
     return;
   }
-  hashed_ = nullptr;
-  const uint32_t* hash = hashes_.data();
-  t.for_each_definition([&](std::string_view name) { add(name, *hash++); });
+  looked_up_ = nullptr;
+  const Lookup* lookup = lookups_.data();
+  t.for_each_definition([&](std::string_view name) {
+    add_at(name, lookup->hash, lookup->slot);
+    ++lookup;
+  });
 }
 
 bool DefIndex::find_clash(const SymbolTables& t, Clash& clash) {
-  uint32_t best = 0;  // the earliest clash so far, as find gives it
-  hashes_.clear();
+  // Room for every name of `t` now, so that the slots found stay valid
+  // for add_tables.
+  make_room(static_cast<std::size_t>(t.pub_count() + t.equ_count() + t.bit_count()));
+  uint32_t best = 0;  // the earliest clash so far: its place in defs_ plus 1
+  lookups_.clear();
   t.for_each_definition([&](std::string_view name) {
     uint32_t hash = hash_of(name);
-    hashes_.push_back(hash);
-    uint32_t at = find(name, hash);
+    std::size_t i = slot_of(name, hash);
+    lookups_.push_back(Lookup{hash, i});
+    uint32_t at = static_cast<uint32_t>(slots_[i]);
     if (at != 0 && (best == 0 || at < best)) best = at;
   });
-  hashed_ = &t;
+  looked_up_ = &t;
   if (best == 0) return false;
   const Def& d = defs_[best - 1];
   clash = Clash{std::string(name_of(d)), modules_[d.module]};
