@@ -16,6 +16,7 @@
 #include <ctime>
 #include <string>
 
+#include "format/stdfnc.h"
 #include "listing/sym_tree.h"
 
 struct RunState;
@@ -33,8 +34,12 @@ struct Listing {
   int page_no = 0;        // the last page begun
   int line_cnt = 0;       // lines counted on the current page
   int col_cnt = 0;        // symbols already placed on the line being built
-  std::string line_buf;   // the symbol-table line being built
-  SymTree sym_tree;       // the symbols of the table being built
+  // Symbol-table lines on their way to the listing: put together here and
+  // written many at a time, before anything else is written.
+  Block lines;
+  std::size_t lines_used = 0;  // bytes of `lines` that hold lines
+  std::size_t line_at = 0;     // where the line being built begins
+  SymTree sym_tree;            // the symbols of the table being built
 };
 
 // "Jan" to "Dec" for the months 0 to 11.

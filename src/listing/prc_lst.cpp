@@ -127,7 +127,6 @@ class ListCommand {
   RecIn in_;
   Listing lst_;
   SymCounts n_;
-  SymbolTables names_;  // the names of the record being read
   CountTrace counts_;
 };
 
@@ -294,14 +293,12 @@ int ListCommand::get_rotbl04() {
 
 template <class Read>
 int ListCommand::read_names(int tag, int record, Read read, int& count, const char* trace_format) {
+  SymTree& tree = lst_.sym_tree;
   for (; tag == record; tag = in_.get_tag()) {
-    free_tables(names_);
-    counts_.start(trace_format, count);
-    read(in_, &names_, trace_format != nullptr && rs_.trace ? &counts_ : nullptr);
-    names_.for_each_name([&](std::string_view name) {
-      ++count;
-      lst_.sym_tree.add_sym(name);
-    });
+    // The trace counts on from `count`; the tables count what they hold.
+    counts_.start(trace_format, count - tree.listed());
+    read(in_, tree.tables(), trace_format != nullptr && rs_.trace ? &counts_ : nullptr);
+    count += tree.add_read();
   }
   return tag;
 }

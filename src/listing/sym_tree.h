@@ -7,9 +7,11 @@
 // EQU and BIT symbols of the same name, because the module table lists the
 // three kinds in that order.
 //
-// The names lie in one store and the symbols are small records pointing
-// into it, so a table of tens of thousands of symbols is
-// sorted by moving a few bytes each.
+// The symbol records are read straight into the tree's tables, so each name
+// is kept once, and the symbols are small records pointing at them. They
+// are sorted by eight bytes of their names at a time, as numbers: a radix
+// sort for many symbols, a comparison sort for a few; only names that agree
+// in those bytes are looked at further.
 #pragma once
 
 #include <cstdint>
@@ -20,9 +22,10 @@
 #include "format/symbols.h"
 
 struct SymNode {
-  // The name's first eight bytes as one number, most significant first:
-  // names that differ there compare as these numbers do.
-  uint64_t prefix;
+  // Eight bytes of the name, most significant first, from the place the
+  // sort has come to (zeros past the name's end): names that differ there
+  // compare as these numbers do.
+  uint64_t key;
   NameRef name;
   uint32_t module;  // the module's place among the table's modules
   SymKind kind;
@@ -32,21 +35,41 @@ class SymTree {
  public:
   // Symbols added from now on belong to this module and have this kind.
   void set_module(const std::string& mod_name);
-  void set_kind(SymKind kind) { kind_ = kind; }
+  void set_kind(SymKind kind);
 
-  void add_sym(std::string_view name);
+  // The tables the symbol records are read into.
+  SymbolTables* tables() { return &tables_; }
+  // The symbols of the current kind in the tables.
+  int listed() const;
+  // Adds the symbols of the current kind that the tables got since the
+  // last call; returns how many.
+  int add_read();
   bool empty() const { return nodes_.empty(); }
   void clear();
 
   // The symbols in print order. Sorting waits until the table is printed,
   // which keeps the whole table n log n however the names arrive.
   const std::vector<SymNode>& in_order();
-  std::string_view name(const SymNode& node) const { return names_.name(node.name); }
+  std::string_view name(const SymNode& node) const { return tables_.name(node.name); }
   const std::string& module(const SymNode& node) const { return modules_[node.module]; }
 
  private:
+  void add_sym(NameRef name);
+  // Sorts the nodes from `first` to `last`, whose names agree in their
+  // first `depth` bytes and whose keys hold the eight bytes after.
+  void sort_from(SymNode* first, SymNode* last, std::size_t depth);
+  // The same for a few nodes, by comparing them.
+  void sort_few(SymNode* first, SymNode* last, std::size_t depth);
+  // A stable radix sort by the keys alone.
+  void radix_sort(SymNode* first, SymNode* last);
+  // Gives the nodes the keys of their names' eight bytes from `depth` on;
+  // false when no name goes on past `depth`.
+  bool rekey(SymNode* first, SymNode* last, std::size_t depth);
+
   std::vector<SymNode> nodes_;
-  NameStore names_;
+  std::vector<SymNode> scratch_;  // the radix sort's second buffer
+  SymbolTables tables_;
+  std::size_t added_ = 0;  // symbols of the current kind in nodes_
   std::vector<std::string> modules_;
   SymKind kind_ = SymKind::kPublic;
 };
