@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <span>
 #include <ctime>
 #include <string>
 
@@ -56,8 +57,9 @@ void put_ff(Listing& lst);
 // Empties the symbol tree.
 void freel(Listing& lst);
 // Prints the tree as a global table (the caller has written the title and
-// the column header) and empties it.
-void end_glob(Listing& lst);
-// Prints the tree as one module's table (the caller has written the
-// module's title line) with the two empty lines that end it, and empties it.
-void end_mod(Listing& lst);
+// the column header) and empties it. The tree goes to `keep`, its symbols
+// grouped by module: they are the modules' own tables too.
+void end_glob(Listing& lst, SymTree& keep);
+// Prints one module's table of `nodes`, whose names `tree` holds (the caller
+// has written the module's title line), with the two empty lines that end it.
+void end_mod(Listing& lst, const SymTree& tree, std::span<const SymNode> nodes);

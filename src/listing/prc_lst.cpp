@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <ctime>
 #include <initializer_list>
+#include <span>
+#include <utility>
+#include <vector>
 
 #include "driver/driver.h"
 #include "driver/errors.h"
@@ -106,6 +109,7 @@ class ListCommand {
   bool selected() const { return rs_.ftree.empty() || fname_search(rs_) >= 0; }
   // Reads the module table; `read` collects the symbols of each selected
   // module, the other modules are stepped over.
+  // `read` is given the entry's place in the table.
   template <class Read>
   void for_each_module(Read read);
   // Reads the symbol records of one kind (tag `record`) into the tree with
@@ -119,16 +123,29 @@ class ListCommand {
   void global_title(const char* format, int count);
   void module_title(int count);
   // A per-module section: its page and title, then for each selected module
-  // its title line with the count that `collect` returns, and its table.
-  template <class Collect>
-  void module_section(const char* title, Collect collect);
+  // its title line with its count of symbols, and its table: the module's
+  // symbols of `tree`, which the library's table of them left. `traced`
+  // shows what reading the entry's records would show in a trace.
+  template <class Traced>
+  void module_section(const char* title, const SymTree& tree, Traced traced);
+  void trace_f5lst(std::span<const SymNode> nodes);
 
   RunState& rs_;
   RecIn in_;
   Listing lst_;
   SymCounts n_;
   CountTrace counts_;
+  // The library's tables of public and of external symbols, for the module
+  // sections, and where each entry ends: the module sections read no symbol.
+  SymTree publics_;
+  SymTree externals_;
+  std::vector<int64_t> entry_ends_;
 };
+
+// The trace formats of the running symbol counts.
+constexpr const char* kPublicCount = "_public synbol count = %d";
+constexpr const char* kEquCount = "_public EQU count = %d";
+constexpr const char* kBitCount = "_public BIT count = %d";
 
 void ListCommand::run() {
   rs_.cur_file = rs_.lib_name;
@@ -162,11 +179,12 @@ void ListCommand::rewind() {
 
 template <class Read>
 void ListCommand::for_each_module(Read read) {
-  while (get_rotbl04() != 0) {
+  for (std::size_t entry = 0; get_rotbl04() != 0; ++entry) {
     if (selected())
-      read();
+      read(entry);
     else
       skip_tmnt();
+    if (entry_ends_.size() == entry) entry_ends_.push_back(in_.tell());
   }
 }
 
@@ -225,13 +243,13 @@ void ListCommand::parse_lst2() {
   trace(",parse_lst2\n");
   rewind();
   n_ = SymCounts{};
-  for_each_module([this] {
+  for_each_module([this](std::size_t) {
     if (rs_.ftree.empty() && rs_.v) rs_.all_files = true;
     disp_fname(rs_, rs_.rotbl_rec.mod_name);
     get_f5lst();
   });
   global_title("PUBLIC symbol table ( symbol count = %04d ) \n\n", n_.pub + n_.equ + n_.bit);
-  end_glob(lst_);
+  end_glob(lst_, publics_);
 }
 
 // The library's EXTERN table: the external names of the selected modules.
@@ -239,43 +257,58 @@ void ListCommand::parse_lst3() {
   trace(",parse_lst3\n");
   rewind();
   n_ = SymCounts{};
-  for_each_module([this] { get_f7lst(); });
+  for_each_module([this](std::size_t) { get_f7lst(); });
   global_title("EXTERN symbol table ( symbol count = %04d ) \n\n", n_.ext);
-  end_glob(lst_);
+  end_glob(lst_, externals_);
 }
 
 void ListCommand::module_title(int count) {
   std::fprintf(lst_.fp, "Module_name: %s ( symbol count ) = %4d\n\n", rs_.rotbl_rec.mod_name.c_str(), count);
 }
 
-template <class Collect>
-void ListCommand::module_section(const char* title, Collect collect) {
+template <class Traced>
+void ListCommand::module_section(const char* title, const SymTree& tree, Traced traced) {
   rewind();
   lst_page(lst_);
   std::fputs(title, lst_.fp);
   lst_.line_cnt += 4;
-  for_each_module([&] {
-    n_ = SymCounts{};
-    module_title(collect());
-    end_mod(lst_);
+  std::size_t module = 0;
+  for_each_module([&](std::size_t entry) {
+    std::span<const SymNode> nodes = tree.of_module(module++);
+    traced(nodes);
+    // The library's table read the entry's symbols: on to its end.
+    rs_.lib_in.seek(entry_ends_[entry]);
+    module_title(static_cast<int>(nodes.size()));
+    end_mod(lst_, tree, nodes);
   });
+}
+
+// What reading a module's public, EQU and BIT symbols shows in a trace: the
+// count of each kind running up, in the order the entry lists them.
+void ListCommand::trace_f5lst(std::span<const SymNode> nodes) {
+  trace(",get_f5lst\n");
+  if (!rs_.trace) return;
+  for (auto [kind, format] : {std::pair{SymKind::kPublic, kPublicCount}, std::pair{SymKind::kEqu, kEquCount},
+                              std::pair{SymKind::kBit, kBitCount}}) {
+    counts_.start(format, 0);
+    int n = 0;
+    for (const SymNode& node : nodes)
+      if (node.kind == kind) counts_.symbol_read(kind, ++n);
+  }
 }
 
 // Each selected module's PUBLIC table.
 void ListCommand::parse_lst4() {
   trace(",parse_lst4\n");
-  module_section("PUBLIC symbol table\n\n", [this] {
-    get_f5lst();
-    return n_.pub + n_.equ + n_.bit;
-  });
+  module_section("PUBLIC symbol table\n\n", publics_, [this](std::span<const SymNode> nodes) { trace_f5lst(nodes); });
 }
 
 // Each selected module's EXTERN table.
 void ListCommand::parse_lst5() {
   trace(",parse_lst5\n");
-  module_section("EXTERN symbol table\n\n", [this] {
-    get_f7lst();
-    return n_.ext;
+  module_section("EXTERN symbol table\n\n", externals_, [this](std::span<const SymNode>) {
+    trace(",get_f7lst\n");
+    trace("_run skip_f563\n");
   });
 }
 
@@ -315,11 +348,11 @@ void ListCommand::get_f5lst() {
   SymTree& tree = lst_.sym_tree;
   tree.set_module(rs_.rotbl_rec.mod_name);
   tree.set_kind(SymKind::kPublic);
-  int tag = read_names(in_.get_tag(), fmt::kF5, get_repf4, n_.pub, "_public synbol count = %d");
+  int tag = read_names(in_.get_tag(), fmt::kF5, get_repf4, n_.pub, kPublicCount);
   tree.set_kind(SymKind::kEqu);
-  tag = read_names(tag, fmt::kF6, get_repf5, n_.equ, "_public EQU count = %d");
+  tag = read_names(tag, fmt::kF6, get_repf5, n_.equ, kEquCount);
   tree.set_kind(SymKind::kBit);
-  tag = read_names(tag, fmt::kFA, get_repfa, n_.bit, "_public BIT count = %d");
+  tag = read_names(tag, fmt::kFA, get_repfa, n_.bit, kBitCount);
   skip_to_end(tag, {fmt::kF3, fmt::kF7, fmt::kF8, fmt::kF9});
 }
 

@@ -76,10 +76,10 @@ void fill_to(Listing& lst, char*& p, const std::array<char, kFillRun>& fill, std
 }
 
 // Starts the next symbol on the line being built.
-char* put_symbol(Listing& lst, const SymNode& node) {
+char* put_symbol(Listing& lst, const SymTree& tree, const SymNode& node) {
   char* p = field_start(lst);
   put(p, "  ");
-  put(p, lst.sym_tree.name(node));
+  put(p, tree.name(node));
   put(p, mark(node.kind));
   return p;
 }
@@ -92,7 +92,7 @@ void end_line(Listing& lst, char* p) {
 
 // Places a symbol and its module on a global table line.
 void prt_sym2(Listing& lst, const SymNode& node) {
-  char* p = put_symbol(lst, node);
+  char* p = put_symbol(lst, lst.sym_tree, node);
   fill_to(lst, p, kDots, lst.col_cnt == 0 ? 20 : 60);
   put(p, " ");
   put(p, lst.sym_tree.module(node));
@@ -112,8 +112,8 @@ void prt_sym2(Listing& lst, const SymNode& node) {
 }
 
 // Places a symbol on a line of a module's table.
-void prt_sym4(Listing& lst, const SymNode& node) {
-  char* p = put_symbol(lst, node);
+void prt_sym4(Listing& lst, const SymTree& tree, const SymNode& node) {
+  char* p = put_symbol(lst, tree, node);
   fill_to(lst, p, kBlanks, 20 * static_cast<std::size_t>(lst.col_cnt + 1));
   if (++lst.col_cnt < 4) {
     lst.lines_used = static_cast<std::size_t>(p - lst.lines.data());
@@ -137,20 +137,23 @@ void freel(Listing& lst) {
   lst.sym_tree.clear();
 }
 
-void end_glob(Listing& lst) {
+void end_glob(Listing& lst, SymTree& keep) {
   lst.col_cnt = 0;
   lst.line_cnt += 4;  // the title and the column header
   for (const SymNode& node : lst.sym_tree.in_order()) prt_sym2(lst, node);
   // A last line with one symbol is not counted.
   if (lst.col_cnt != 0) end_short_line(lst);
   flush_lines(lst);
+  keep = std::move(lst.sym_tree);
+  keep.group_by_module();
+  lst.sym_tree = SymTree();
   freel(lst);
 }
 
-void end_mod(Listing& lst) {
+void end_mod(Listing& lst, const SymTree& tree, std::span<const SymNode> nodes) {
   lst.col_cnt = 0;
   lst.line_cnt += 2;  // the module's title line
-  for (const SymNode& node : lst.sym_tree.in_order()) prt_sym4(lst, node);
+  for (const SymNode& node : nodes) prt_sym4(lst, tree, node);
   if (lst.col_cnt != 0) {
     end_short_line(lst);
     ++lst.line_cnt;

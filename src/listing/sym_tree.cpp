@@ -8,7 +8,15 @@ namespace {
 
 // Below this many symbols a comparison sort is cheaper than a radix sort's
 // passes over its counts.
-constexpr std::ptrdiff_t kRadixFrom = 256;
+constexpr std::ptrdiff_t kRadixFrom = 1024;
+// Runs this short are sorted by insertion.
+constexpr std::ptrdiff_t kInsertionMost = 8;
+// The radix sort takes a key eleven bits at a time, the least significant
+// first: six passes.
+constexpr int kDigitBits = 11;
+constexpr int kDigits = (64 + kDigitBits - 1) / kDigitBits;
+constexpr std::size_t kDigitValues = std::size_t{1} << kDigitBits;
+std::size_t digit(uint64_t key, int d) { return (key >> (kDigitBits * d)) & (kDigitValues - 1); }
 
 // The eight bytes of `name` from `at` on as a number, most significant first.
 uint64_t key_at(std::string_view name, std::size_t at) {
@@ -60,6 +68,7 @@ void SymTree::add_sym(NameRef name) {
 
 void SymTree::clear() {
   nodes_.clear();
+  module_start_.clear();
   tables_.clear();
   added_ = 0;
   modules_.clear();
@@ -68,6 +77,16 @@ void SymTree::clear() {
 const std::vector<SymNode>& SymTree::in_order() {
   sort_from(nodes_.data(), nodes_.data() + nodes_.size(), 0);
   return nodes_;
+}
+
+void SymTree::group_by_module() {
+  module_start_.assign(modules_.size() + 1, 0);
+  for (const SymNode& n : nodes_) ++module_start_[n.module + 1];
+  for (std::size_t k = 1; k < module_start_.size(); ++k) module_start_[k] += module_start_[k - 1];
+  std::vector<std::size_t> at(module_start_.begin(), module_start_.end() - 1);
+  scratch_.resize(std::max(scratch_.size(), nodes_.size()));
+  for (const SymNode& n : nodes_) scratch_[at[n.module]++] = n;
+  std::copy(scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(nodes_.size()), nodes_.begin());
 }
 
 void SymTree::sort_from(SymNode* first, SymNode* last, std::size_t depth) {
@@ -104,28 +123,55 @@ void SymTree::sort_few(SymNode* first, SymNode* last, std::size_t depth) {
   // std::char_traits<char> compares characters as unsigned char, so this
   // is byte order whatever the signedness of char. Equal keys mean names
   // that are equal or both at least as long as the bytes the keys hold.
-  std::stable_sort(first, last, [this, tail](const SymNode& a, const SymNode& b) {
+  auto before = [this, tail](const SymNode& a, const SymNode& b) {
     if (a.key != b.key) return a.key < b.key;
     std::string_view x = name(a), y = name(b);
     return x.substr(std::min(tail, x.size())) < y.substr(std::min(tail, y.size()));
-  });
+  };
+  scratch_.resize(std::max(scratch_.size(), static_cast<std::size_t>(last - first)));
+  merge_sort(first, last, scratch_.data(), before);
+}
+
+template <class Before>
+void SymTree::merge_sort(SymNode* first, SymNode* last, SymNode* buffer, Before before) {
+  if (last - first <= kInsertionMost) {
+    // Each node moves back past the nodes it comes before, and no further.
+    for (SymNode* n = first + 1; n < last; ++n) {
+      SymNode node = *n;
+      SymNode* to = n;
+      for (; to != first && before(node, to[-1]); --to) *to = to[-1];
+      *to = node;
+    }
+    return;
+  }
+  SymNode* middle = first + (last - first) / 2;
+  merge_sort(first, middle, buffer, before);
+  merge_sort(middle, last, buffer, before);
+  if (!before(*middle, middle[-1])) return;  // the halves are in order already
+  // The first half waits in the buffer; on a tie it goes first.
+  SymNode* left = buffer;
+  SymNode* left_end = std::copy(first, middle, buffer);
+  SymNode* right = middle;
+  SymNode* out = first;
+  while (left != left_end && right != last) *out++ = before(*right, *left) ? *right++ : *left++;
+  std::copy(left, left_end, out);
 }
 
 void SymTree::radix_sort(SymNode* first, SymNode* last) {
   std::size_t n = static_cast<std::size_t>(last - first);
-  std::array<std::array<uint32_t, 256>, 8> counts{};
+  std::array<std::array<uint32_t, kDigitValues>, kDigits> counts{};
   for (const SymNode* p = first; p != last; ++p)
-    for (int b = 0; b < 8; ++b) ++counts[b][(p->key >> (8 * b)) & 0xFF];
+    for (int d = 0; d < kDigits; ++d) ++counts[d][digit(p->key, d)];
   scratch_.resize(std::max(scratch_.size(), n));
   SymNode* from = first;
   SymNode* to = scratch_.data();
-  for (int b = 0; b < 8; ++b) {
-    std::array<uint32_t, 256>& count = counts[b];
-    // A byte that all keys share moves nothing.
-    if (count[(first->key >> (8 * b)) & 0xFF] == n) continue;
+  for (int d = 0; d < kDigits; ++d) {
+    std::array<uint32_t, kDigitValues>& count = counts[d];
+    // A digit that all keys share moves nothing.
+    if (count[digit(first->key, d)] == n) continue;
     uint32_t at = 0;
     for (uint32_t& c : count) at += std::exchange(c, at);
-    for (const SymNode* p = from; p != from + n; ++p) to[count[(p->key >> (8 * b)) & 0xFF]++] = *p;
+    for (const SymNode* p = from; p != from + n; ++p) to[count[digit(p->key, d)]++] = *p;
     std::swap(from, to);
   }
   if (from != first) std::copy(from, from + n, first);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,17 @@ class SymTree {
   // which keeps the whole table n log n however the names arrive.
   const std::vector<SymNode>& in_order();
   std::string_view name(const SymNode& node) const { return tables_.name(node.name); }
+
+  // Puts the symbols, in print order already, in the order of their
+  // modules, keeping their order within each. Since equal names keep the
+  // order they were added in, each module's symbols are then in the print
+  // order of a table of that module alone.
+  void group_by_module();
+  // The symbols of module `k` (counted as set_module counted them) once
+  // they are grouped.
+  std::span<const SymNode> of_module(std::size_t k) const {
+    return {nodes_.data() + module_start_[k], module_start_[k + 1] - module_start_[k]};
+  }
   const std::string& module(const SymNode& node) const { return modules_[node.module]; }
 
  private:
@@ -60,6 +72,9 @@ class SymTree {
   void sort_from(SymNode* first, SymNode* last, std::size_t depth);
   // The same for a few nodes, by comparing them.
   void sort_few(SymNode* first, SymNode* last, std::size_t depth);
+  // A stable merge sort by `before`, through `buffer`.
+  template <class Before>
+  void merge_sort(SymNode* first, SymNode* last, SymNode* buffer, Before before);
   // A stable radix sort by the keys alone.
   void radix_sort(SymNode* first, SymNode* last);
   // Gives the nodes the keys of their names' eight bytes from `depth` on;
@@ -71,5 +86,6 @@ class SymTree {
   SymbolTables tables_;
   std::size_t added_ = 0;  // symbols of the current kind in nodes_
   std::vector<std::string> modules_;
+  std::vector<std::size_t> module_start_;  // where each module's symbols begin once grouped
   SymKind kind_ = SymKind::kPublic;
 };
