@@ -15,6 +15,20 @@
 #include <string_view>
 #include <vector>
 
+// Copies a name's `n` bytes. Most names are short: those are moved in two
+// pieces that may overlap, without a call.
+inline void copy_name(char* to, const char* from, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n > 16 && n <= 32) {
+    std::memcpy(to, from, 16);
+    std::memcpy(to + n - 16, from + n - 16, 16);
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
 // Where a name lies in its store.
 struct NameRef {
   uint32_t at = 0;
@@ -35,7 +49,7 @@ class NameStore {
     // A name never straddles two chunks: one that would not fit begins the next.
     if (name.size() > kChunk - used_) next_chunk();
     NameRef ref{static_cast<uint32_t>(current_ * kChunk + used_), static_cast<uint32_t>(name.size())};
-    std::memcpy(chunks_[current_].get() + used_, name.data(), name.size());
+    copy_name(chunks_[current_].get() + used_, name.data(), name.size());
     used_ += static_cast<uint32_t>(name.size());
     return ref;
   }

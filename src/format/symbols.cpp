@@ -14,6 +14,15 @@ void SymbolTables::clear() {
   names_.clear();
 }
 
+void SymbolTables::drop_lists() {
+  pub_list = {};
+  pub_syms = {};
+  equ_list = {};
+  bit_list = {};
+  ext_list = {};
+  f3_list = {};
+}
+
 namespace {
 
 // Reads the name of a list entry: kept in `t` when there is one; false for

@@ -98,6 +98,8 @@ class SymbolTables {
 
   // Empties every table, keeping the room they have grown.
   void clear();
+  // Lets go of the lists and their room, keeping the names they point at.
+  void drop_lists();
 
  private:
   NameStore names_;

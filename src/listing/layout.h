@@ -46,6 +46,10 @@ struct Listing {
 // "Jan" to "Dec" for the months 0 to 11.
 const char* month_name(int month);
 
+// Adds `value` in decimal, padded with `pad` to `width` characters as
+// printf's %4d (blanks) or %02d (zeros) pads it.
+void put_decimal(std::string& line, int value, std::size_t width, char pad);
+
 // Adds `fill` characters until the line is `column` characters long.
 void fill_to(std::string& line, char fill, std::size_t column);
 

@@ -66,8 +66,12 @@ class CountTrace : public FormatTrace {
   int before_ = 0;
 };
 
-// A module-table value as the listing shows it: eight hexadecimal digits.
-unsigned long hex32(int32_t v) { return static_cast<uint32_t>(v); }
+// A module-table value as the listing shows it: eight upper-case
+// hexadecimal digits.
+void put_hex32(std::string& line, int32_t v) {
+  uint32_t u = static_cast<uint32_t>(v);
+  for (int shift = 28; shift >= 0; shift -= 4) line += "0123456789ABCDEF"[(u >> shift) & 0xF];
+}
 
 // The library's file name as the header block shows it: its base name with
 // the extension it was given, in upper case.
@@ -223,13 +227,18 @@ void ListCommand::parse_lst1() {
   }
 }
 
+// The lines of the module table and the modules' titles are put together
+// by hand: a thousand modules make thousands of them.
 void ListCommand::module_line() {
   const TableEntry& r = rs_.rotbl_rec;
-  std::string name = r.mod_name;
-  fill_to(name, '.', 14);
-  std::fputs(name.c_str(), lst_.fp);
-  std::fprintf(lst_.fp, " offset: %08lXH ", hex32(r.mod_offset));
-  std::fprintf(lst_.fp, "module size: %08lXH \n", hex32(r.mod_size));
+  std::string line = r.mod_name;
+  fill_to(line, '.', 14);
+  line += " offset: ";
+  put_hex32(line, r.mod_offset);
+  line += "H module size: ";
+  put_hex32(line, r.mod_size);
+  line += "H \n";
+  std::fwrite(line.data(), 1, line.size(), lst_.fp);
 }
 
 void ListCommand::global_title(const char* format, int count) {
@@ -263,7 +272,10 @@ void ListCommand::parse_lst3() {
 }
 
 void ListCommand::module_title(int count) {
-  std::fprintf(lst_.fp, "Module_name: %s ( symbol count ) = %4d\n\n", rs_.rotbl_rec.mod_name.c_str(), count);
+  std::string line = "Module_name: " + rs_.rotbl_rec.mod_name + " ( symbol count ) = ";
+  put_decimal(line, count, 4, ' ');
+  line += "\n\n";
+  std::fwrite(line.data(), 1, line.size(), lst_.fp);
 }
 
 template <class Traced>

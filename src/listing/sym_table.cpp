@@ -20,9 +20,10 @@
 namespace {
 
 constexpr std::size_t kLinesBlock = 1 << 16;
-// Fill characters are copied as a run of this many, longer than any fill:
-// no field is filled past column 80.
-constexpr std::size_t kFillRun = 128;
+// Fill characters are copied in runs of this many, past where the fill
+// ends: a field is filled by fewer characters than a name or a module
+// name takes, at least one, short of a column 20 on.
+constexpr std::size_t kFillRun = 32;
 constexpr std::array<char, kFillRun> run_of(char c) {
   std::array<char, kFillRun> run{};
   run.fill(c);
@@ -63,7 +64,7 @@ char* field_start(Listing& lst) {
 }
 
 void put(char*& p, std::string_view text) {
-  std::memcpy(p, text.data(), text.size());
+  copy_name(p, text.data(), text.size());
   p += text.size();
 }
 
@@ -71,8 +72,9 @@ void put(char*& p, std::string_view text) {
 void fill_to(Listing& lst, char*& p, const std::array<char, kFillRun>& fill, std::size_t column) {
   std::size_t length = static_cast<std::size_t>(p - (lst.lines.data() + lst.line_at));
   if (length >= column) return;
-  std::memcpy(p, fill.data(), kFillRun);
-  p += column - length;
+  char* end = p + (column - length);
+  for (; p < end; p += kFillRun) std::memcpy(p, fill.data(), kFillRun);
+  p = end;
 }
 
 // Starts the next symbol on the line being built.
@@ -80,7 +82,7 @@ char* put_symbol(Listing& lst, const SymTree& tree, const SymNode& node) {
   char* p = field_start(lst);
   put(p, "  ");
   put(p, tree.name(node));
-  put(p, mark(node.kind));
+  if (node.kind == SymKind::kEqu || node.kind == SymKind::kBit) put(p, mark(node.kind));
   return p;
 }
 

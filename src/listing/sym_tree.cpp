@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -51,19 +52,26 @@ int SymTree::listed() const {
 int SymTree::add_read() {
   std::size_t from = added_;
   added_ = static_cast<std::size_t>(listed());
-  for (std::size_t i = from; i < added_; ++i) {
-    switch (kind_) {
-      case SymKind::kPublic: add_sym(tables_.pub_syms[i].name); break;
-      case SymKind::kEqu: add_sym(tables_.equ_list[i].name); break;
-      case SymKind::kBit: add_sym(tables_.bit_list[i].name); break;
-      default: add_sym(tables_.ext_list[i]); break;
-    }
+  switch (kind_) {
+    case SymKind::kPublic: add_syms(tables_.pub_syms, from); break;
+    case SymKind::kEqu: add_syms(tables_.equ_list, from); break;
+    case SymKind::kBit: add_syms(tables_.bit_list, from); break;
+    default: add_syms(tables_.ext_list, from); break;
   }
   return static_cast<int>(added_ - from);
 }
 
-void SymTree::add_sym(NameRef name) {
-  nodes_.push_back(SymNode{key_at(tables_.name(name), 0), name, static_cast<uint32_t>(modules_.size() - 1), kind_});
+template <class List>
+void SymTree::add_syms(const List& list, std::size_t from) {
+  uint32_t module = static_cast<uint32_t>(modules_.size() - 1);
+  for (std::size_t i = from; i < list.size(); ++i) {
+    NameRef name;
+    if constexpr (std::is_same_v<typename List::value_type, NameRef>)
+      name = list[i];
+    else
+      name = list[i].name;
+    nodes_.push_back(SymNode{key_at(tables_.name(name), 0), name, module, kind_});
+  }
 }
 
 void SymTree::clear() {
@@ -83,10 +91,14 @@ void SymTree::group_by_module() {
   module_start_.assign(modules_.size() + 1, 0);
   for (const SymNode& n : nodes_) ++module_start_[n.module + 1];
   for (std::size_t k = 1; k < module_start_.size(); ++k) module_start_[k] += module_start_[k - 1];
+  // Each module's next place, counted on from where its symbols begin.
   std::vector<std::size_t> at(module_start_.begin(), module_start_.end() - 1);
-  scratch_.resize(std::max(scratch_.size(), nodes_.size()));
+  scratch_.resize(nodes_.size());
   for (const SymNode& n : nodes_) scratch_[at[n.module]++] = n;
-  std::copy(scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(nodes_.size()), nodes_.begin());
+  nodes_.swap(scratch_);
+  // Nothing is sorted any more, and the lists' names are in the nodes.
+  scratch_ = {};
+  tables_.drop_lists();
 }
 
 void SymTree::sort_from(SymNode* first, SymNode* last, std::size_t depth) {

@@ -66,7 +66,9 @@ class SymTree {
   const std::string& module(const SymNode& node) const { return modules_[node.module]; }
 
  private:
-  void add_sym(NameRef name);
+  // Adds the symbols of `list` from `from` on.
+  template <class List>
+  void add_syms(const List& list, std::size_t from);
   // Sorts the nodes from `first` to `last`, whose names agree in their
   // first `depth` bytes and whose keys hold the eight bytes after.
   void sort_from(SymNode* first, SymNode* last, std::size_t depth);
