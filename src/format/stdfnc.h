@@ -120,10 +120,7 @@ class RecIn {
     if (c < 0) malformed();
     return c;
   }
-  int get_word() {
-    int hi = get_byte();
-    return (hi << 8) | get_byte();
-  }
+  int get_word() { return static_cast<int>(get_bytes(2)); }
   int32_t get_tri() { return static_cast<int32_t>(get_bytes(3)); }
   int32_t get_long() { return static_cast<int32_t>(get_bytes(4)); }
   // Reads a string. It lies where it was read, or in the file's string
@@ -166,6 +163,13 @@ class RecIn {
   }
   uint32_t get_bytes(int n) {
     uint32_t v = 0;
+    if (in_.end_ - in_.pos_ >= static_cast<std::size_t>(n)) {
+      // The whole value lies in the block.
+      const unsigned char* p = reinterpret_cast<const unsigned char*>(in_.buf_.data() + in_.pos_);
+      for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+      in_.pos_ += static_cast<std::size_t>(n);
+      return v;
+    }
     for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<uint32_t>(get_byte());
     return v;
   }

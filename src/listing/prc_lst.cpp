@@ -100,8 +100,8 @@ class ListCommand {
   void parse_lst5();
 
   int get_rotbl04();
-  void get_f5lst();
-  void get_f7lst();
+  void get_f5lst(std::size_t entry);
+  void get_f7lst(std::size_t entry);
   int skip_f563();
   void skip_tmnt();
 
@@ -144,6 +144,7 @@ class ListCommand {
   SymTree publics_;
   SymTree externals_;
   std::vector<int64_t> entry_ends_;
+  std::vector<int64_t> symbols_end_;  // the first record after an entry's public, EQU and BIT records
 };
 
 // The trace formats of the running symbol counts.
@@ -252,10 +253,10 @@ void ListCommand::parse_lst2() {
   trace(",parse_lst2\n");
   rewind();
   n_ = SymCounts{};
-  for_each_module([this](std::size_t) {
+  for_each_module([this](std::size_t entry) {
     if (rs_.ftree.empty() && rs_.v) rs_.all_files = true;
     disp_fname(rs_, rs_.rotbl_rec.mod_name);
-    get_f5lst();
+    get_f5lst(entry);
   });
   global_title("PUBLIC symbol table ( symbol count = %04d ) \n\n", n_.pub + n_.equ + n_.bit);
   end_glob(lst_, publics_);
@@ -266,7 +267,7 @@ void ListCommand::parse_lst3() {
   trace(",parse_lst3\n");
   rewind();
   n_ = SymCounts{};
-  for_each_module([this](std::size_t) { get_f7lst(); });
+  for_each_module([this](std::size_t entry) { get_f7lst(entry); });
   global_title("EXTERN symbol table ( symbol count = %04d ) \n\n", n_.ext);
   end_glob(lst_, externals_);
 }
@@ -355,7 +356,7 @@ void ListCommand::skip_to_end(int tag, std::initializer_list<int> allowed) {
 
 // Collects the public, EQU and BIT symbols of the current entry. The entry
 // holds them in this order, so equal names keep this order in the tables.
-void ListCommand::get_f5lst() {
+void ListCommand::get_f5lst(std::size_t entry) {
   trace(",get_f5lst\n");
   SymTree& tree = lst_.sym_tree;
   tree.set_module(rs_.rotbl_rec.mod_name);
@@ -365,14 +366,20 @@ void ListCommand::get_f5lst() {
   tag = read_names(tag, fmt::kF6, get_repf5, n_.equ, kEquCount);
   tree.set_kind(SymKind::kBit);
   tag = read_names(tag, fmt::kFA, get_repfa, n_.bit, kBitCount);
+  symbols_end_.resize(entry + 1);
+  symbols_end_[entry] = in_.tell() - 1;
   skip_to_end(tag, {fmt::kF3, fmt::kF7, fmt::kF8, fmt::kF9});
 }
 
 // Collects the external names of the current entry.
-void ListCommand::get_f7lst() {
+void ListCommand::get_f7lst(std::size_t entry) {
   trace(",get_f7lst\n");
   lst_.sym_tree.set_module(rs_.rotbl_rec.mod_name);
   lst_.sym_tree.set_kind(SymKind::kExternal);
+  // The library's PUBLIC table read the public, EQU and BIT records: on
+  // from where they end. What is stepped over from there on is what the
+  // steps from the entry's symbols on would still step over.
+  rs_.lib_in.seek(symbols_end_[entry]);
   int tag = read_names(skip_f563(), fmt::kF7, get_repf6, n_.ext, nullptr);
   skip_to_end(tag, {fmt::kF8, fmt::kF9});
 }
