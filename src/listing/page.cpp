@@ -48,7 +48,9 @@ void lst_page(Listing& lst) {
   host::local_time(lst.list_time, t);
   // "VORNA librarian %s                   date %4d-%s-%02d %02d:%02d page %4d\n\n\n",
   // put together by hand: a large listing has thousands of pages.
-  std::string line = "VORNA";
+  std::string line;
+  line.reserve(96);
+  line += "VORNA";
   line += " librarian ";
   line += fmt::kVersion;
   line += "                   ";

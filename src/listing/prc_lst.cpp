@@ -232,7 +232,9 @@ void ListCommand::parse_lst1() {
 // by hand: a thousand modules make thousands of them.
 void ListCommand::module_line() {
   const TableEntry& r = rs_.rotbl_rec;
-  std::string line = r.mod_name;
+  std::string line;
+  line.reserve(r.mod_name.size() + 48);
+  line += r.mod_name;
   fill_to(line, '.', 14);
   line += " offset: ";
   put_hex32(line, r.mod_offset);
@@ -273,7 +275,11 @@ void ListCommand::parse_lst3() {
 }
 
 void ListCommand::module_title(int count) {
-  std::string line = "Module_name: " + rs_.rotbl_rec.mod_name + " ( symbol count ) = ";
+  std::string line;
+  line.reserve(rs_.rotbl_rec.mod_name.size() + 48);
+  line += "Module_name: ";
+  line += rs_.rotbl_rec.mod_name;
+  line += " ( symbol count ) = ";
   put_decimal(line, count, 4, ' ');
   line += "\n\n";
   std::fwrite(line.data(), 1, line.size(), lst_.fp);
