@@ -13,10 +13,6 @@ namespace {
 constexpr int64_t kReadSkipLimit = 1 << 12;
 // Bytes a writer without a stream keeps before it counts them away.
 constexpr std::size_t kCountingBlock = 256;
-// Spans at least this long are written from where they lie, a block at a
-// time, after what is buffered: copying them into the block would cost more
-// than the write.
-constexpr std::size_t kDirectSpan = 1 << 16;
 
 }  // namespace
 
@@ -140,12 +136,8 @@ bool RecIn::skip_str_across() {
   }
 }
 
-void RecIn::skip(int64_t n) {
+void RecIn::skip_across(int64_t n) {
   if (n < 0) malformed();
-  if (n <= static_cast<int64_t>(in_.end_ - in_.pos_)) {
-    in_.pos_ += static_cast<std::size_t>(n);
-    return;
-  }
   if (in_.tee_ != nullptr || n <= kReadSkipLimit) {
     // Read through: a copy must see every byte, and short steps are cheap.
     if (in_.tee_ != nullptr) in_.tee_->make_room(static_cast<int64_t>(in_.pos_ - in_.tee_from_) + n);
@@ -191,7 +183,7 @@ void RecOut::make_space() {
   if (buf_.empty()) buf_.resize(fp_ != nullptr ? block_ : kCountingBlock);
 }
 
-void RecOut::put_block(const void* data, std::size_t n) {
+void RecOut::put_span(const void* data, std::size_t n) {
   if (n == 0) return;
   make_room(static_cast<int64_t>(n));
   count_ += static_cast<int64_t>(n);

@@ -25,6 +25,7 @@
 
 #include "format/error.h"
 #include "format/formats.h"
+#include "format/name_store.h"
 
 class RecOut;
 
@@ -147,7 +148,13 @@ class RecIn {
   std::span<char> get_block(int64_t max);
 
   // Steps over n bytes; a negative count or one past the end is malformed.
-  void skip(int64_t n);
+  void skip(int64_t n) {
+    if (n >= 0 && static_cast<uint64_t>(n) <= in_.end_ - in_.pos_) {
+      in_.pos_ += static_cast<std::size_t>(n);
+      return;
+    }
+    skip_across(n);
+  }
   // Copies n bytes to `out`.
   void copy_bytes(int64_t n, RecOut& out);
   int64_t tell() const { return in_.position(); }
@@ -187,6 +194,8 @@ class RecIn {
     const void* nul = std::memchr(at, 0, std::min(left, fmt::kMaxString + 1));
     return nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - at) : kAcross;
   }
+  // skip for a step that leaves the current block.
+  void skip_across(int64_t n);
   // get_str and skip_str for a string that does not end in the current block.
   std::string_view get_str_across();
   bool skip_str_across();
@@ -204,7 +213,11 @@ class RecOut {
   // stream whole; large spans go to it from where they lie, in writes of at
   // most a block.
   explicit RecOut(std::FILE* fp = nullptr, std::size_t block = kDefaultBlock) : fp_(fp), block_(block) {}
-  explicit RecOut(Keep keep) : fp_(nullptr), keep_(keep == Keep::kEverything), block_(kDefaultBlock) {}
+  // A writer that keeps everything starts with room for `room` bytes.
+  explicit RecOut(Keep keep, std::size_t room = 0)
+      : fp_(nullptr), keep_(keep == Keep::kEverything), block_(kDefaultBlock) {
+    if (keep_ && room > 0) buf_.resize(room);
+  }
   RecOut(const RecOut&) = delete;
   RecOut& operator=(const RecOut&) = delete;
 
@@ -217,25 +230,24 @@ class RecOut {
     ++count_;
     if (count_ > max_) over_limit();
   }
-  void put_word(int v) {
-    put_byte(v >> 8);
-    put_byte(v);
-  }
-  void put_tri(int32_t v) {
-    put_byte(v >> 16);
-    put_byte(v >> 8);
-    put_byte(v);
-  }
-  void put_long(int32_t v) {
-    uint32_t u = static_cast<uint32_t>(v);
-    put_word(static_cast<int>(u >> 16));
-    put_word(static_cast<int>(u & 0xFFFF));
-  }
+  void put_word(int v) { put_bytes(static_cast<uint32_t>(v), 2); }
+  void put_tri(int32_t v) { put_bytes(static_cast<uint32_t>(v), 3); }
+  void put_long(int32_t v) { put_bytes(static_cast<uint32_t>(v), 4); }
   void put_str(std::string_view s) {
     put_block(s.data(), s.size());
     put_byte(0);
   }
-  void put_block(const void* data, std::size_t n);
+  void put_block(const void* data, std::size_t n) {
+    // Most spans are short and fit in the block as it stands.
+    if (n < buf_.size() - used_ && n < kDirectSpan && static_cast<int64_t>(n) <= max_ - count_ &&
+        (keep_ || (fp_ != nullptr && buf_.size() == block_))) {
+      copy_name(buf_.data() + used_, static_cast<const char*>(data), n);
+      used_ += n;
+      count_ += static_cast<int64_t>(n);
+      return;
+    }
+    put_span(data, n);
+  }
   // Writes what is buffered to the stream, a block cut short if need be.
   void flush();
   // Writes what is buffered as far as that goes, and lets go of the stream:
@@ -257,7 +269,21 @@ class RecOut {
 
  private:
   static constexpr std::size_t kDefaultBlock = 1 << 16;
+  // Spans at least this long are written from where they lie, a block at a
+  // time, after what is buffered: copying them into the block would cost
+  // more than the write.
+  static constexpr std::size_t kDirectSpan = 1 << 16;
 
+  void put_span(const void* data, std::size_t n);
+  // The `n` low bytes of `v`, most significant first.
+  void put_bytes(uint32_t v, int n) {
+    if (static_cast<std::size_t>(n) < buf_.size() - used_ && n <= max_ - count_) {
+      for (int i = n - 1; i >= 0; --i) buf_[used_++] = static_cast<char>(v >> (8 * i));
+      count_ += n;
+      return;
+    }
+    for (int i = n - 1; i >= 0; --i) put_byte(static_cast<int>(v >> (8 * i)));
+  }
   void make_space();
   void write_out(const char* data, std::size_t n);
   [[noreturn]] void over_limit() const;
