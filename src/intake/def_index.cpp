@@ -126,3 +126,9 @@ std::size_t expected_names(const LibraryHeader& h) {
   constexpr int32_t kMostReserved = 1 << 20;
   return static_cast<std::size_t>(std::clamp(h.hdr_symbols, 0, kMostReserved));
 }
+
+std::size_t expected_names(std::size_t modules, const SymbolTables& first) {
+  constexpr std::size_t kMostGuessed = 1 << 17;
+  std::size_t per_module = static_cast<std::size_t>(first.pub_count() + first.equ_count() + first.bit_count());
+  return std::min(modules * per_module, kMostGuessed);
+}

@@ -80,3 +80,7 @@ class DefIndex {
 // About how many global definitions the library with this header holds, as
 // far as a header can be believed: its symbol count (externals included).
 std::size_t expected_names(const LibraryHeader& h);
+// About how many a new library of `modules` modules holds, the first of
+// which defines what `first` holds; at most as many as a modest index has
+// room for.
+std::size_t expected_names(std::size_t modules, const SymbolTables& first);

@@ -195,6 +195,9 @@ void append_file(RunState& rs, DefIndex& defs, ModuleScan& scan, const std::stri
   int64_t size = body.size;
   rs.bodies.push_back(std::move(body));
   make_rotbl(rs, scan, size);
+  // A new library's index is made once, as large as the file list and the
+  // first module suggest, rather than grown step by step.
+  if (rs.create && rs.header.hdr_modules == 1) defs.reserve(expected_names(rs.ftree.size(), rs.rotbl_rec.symbols));
   put_checked_rotbl(rs, defs);
   rs.obj_in.detach();
   close_stream(rs.obj_fp);
