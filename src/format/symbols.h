@@ -98,8 +98,8 @@ class SymbolTables {
 
   // Empties every table, keeping the room they have grown.
   void clear();
-  // Lets go of the lists and their room, keeping the names they point at.
-  void drop_lists();
+  // Empties the lists, keeping the names they pointed at.
+  void clear_lists();
 
  private:
   NameStore names_;

@@ -25,6 +25,7 @@
 #include "format/library.h"
 #include "format/stdfnc.h"
 #include "format/trace.h"
+#include "intake/def_index.h"
 #include "intake/disp_fname.h"
 #include "intake/rotbl.h"
 #include "listing/layout.h"
@@ -255,6 +256,7 @@ void ListCommand::parse_lst2() {
   trace(",parse_lst2\n");
   rewind();
   n_ = SymCounts{};
+  lst_.sym_tree.reserve(expected_names(rs_.header));
   for_each_module([this](std::size_t entry) {
     if (rs_.ftree.empty() && rs_.v) rs_.all_files = true;
     disp_fname(rs_, rs_.rotbl_rec.mod_name);
@@ -269,6 +271,7 @@ void ListCommand::parse_lst3() {
   trace(",parse_lst3\n");
   rewind();
   n_ = SymCounts{};
+  lst_.sym_tree.reserve(expected_names(rs_.header));
   for_each_module([this](std::size_t entry) { get_f7lst(entry); });
   global_title("EXTERN symbol table ( symbol count = %04d ) \n\n", n_.ext);
   end_glob(lst_, externals_);
@@ -347,8 +350,7 @@ template <class Read>
 int ListCommand::read_names(int tag, int record, Read read, int& count, const char* trace_format) {
   SymTree& tree = lst_.sym_tree;
   for (; tag == record; tag = in_.get_tag()) {
-    // The trace counts on from `count`; the tables count what they hold.
-    counts_.start(trace_format, count - tree.listed());
+    counts_.start(trace_format, count);
     read(in_, tree.tables(), trace_format != nullptr && rs_.trace ? &counts_ : nullptr);
     count += tree.add_read();
   }

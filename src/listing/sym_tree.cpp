@@ -35,50 +35,37 @@ uint64_t key_at(std::string_view name, std::size_t at) {
 
 void SymTree::set_module(const std::string& mod_name) { modules_.push_back(mod_name); }
 
-void SymTree::set_kind(SymKind kind) {
-  kind_ = kind;
-  added_ = static_cast<std::size_t>(listed());
-}
-
-int SymTree::listed() const {
-  switch (kind_) {
-    case SymKind::kPublic: return tables_.pub_count();
-    case SymKind::kEqu: return tables_.equ_count();
-    case SymKind::kBit: return tables_.bit_count();
-    default: return tables_.ext_count();
-  }
-}
-
 int SymTree::add_read() {
-  std::size_t from = added_;
-  added_ = static_cast<std::size_t>(listed());
+  std::size_t added = 0;
   switch (kind_) {
-    case SymKind::kPublic: add_syms(tables_.pub_syms, from); break;
-    case SymKind::kEqu: add_syms(tables_.equ_list, from); break;
-    case SymKind::kBit: add_syms(tables_.bit_list, from); break;
-    default: add_syms(tables_.ext_list, from); break;
+    case SymKind::kPublic: added = add_syms(tables_.pub_syms); break;
+    case SymKind::kEqu: added = add_syms(tables_.equ_list); break;
+    case SymKind::kBit: added = add_syms(tables_.bit_list); break;
+    default: added = add_syms(tables_.ext_list); break;
   }
-  return static_cast<int>(added_ - from);
+  // The names stay where the nodes point; the lists start again.
+  tables_.clear_lists();
+  return static_cast<int>(added);
 }
 
 template <class List>
-void SymTree::add_syms(const List& list, std::size_t from) {
+std::size_t SymTree::add_syms(const List& list) {
   uint32_t module = static_cast<uint32_t>(modules_.size() - 1);
-  for (std::size_t i = from; i < list.size(); ++i) {
+  for (const auto& entry : list) {
     NameRef name;
     if constexpr (std::is_same_v<typename List::value_type, NameRef>)
-      name = list[i];
+      name = entry;
     else
-      name = list[i].name;
+      name = entry.name;
     nodes_.push_back(SymNode{key_at(tables_.name(name), 0), name, module, kind_});
   }
+  return list.size();
 }
 
 void SymTree::clear() {
   nodes_.clear();
   module_start_.clear();
   tables_.clear();
-  added_ = 0;
   modules_.clear();
 }
 
@@ -96,9 +83,8 @@ void SymTree::group_by_module() {
   scratch_.resize(nodes_.size());
   for (const SymNode& n : nodes_) scratch_[at[n.module]++] = n;
   nodes_.swap(scratch_);
-  // Nothing is sorted any more, and the lists' names are in the nodes.
+  // Nothing is sorted any more.
   scratch_ = {};
-  tables_.drop_lists();
 }
 
 void SymTree::sort_from(SymNode* first, SymNode* last, std::size_t depth) {

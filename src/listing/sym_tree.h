@@ -36,16 +36,16 @@ class SymTree {
  public:
   // Symbols added from now on belong to this module and have this kind.
   void set_module(const std::string& mod_name);
-  void set_kind(SymKind kind);
+  void set_kind(SymKind kind) { kind_ = kind; }
 
-  // The tables the symbol records are read into.
+  // The tables a symbol record is read into.
   SymbolTables* tables() { return &tables_; }
-  // The symbols of the current kind in the tables.
-  int listed() const;
-  // Adds the symbols of the current kind that the tables got since the
-  // last call; returns how many.
+  // Adds the symbols of the current kind that the tables got from the
+  // record just read; returns how many.
   int add_read();
   bool empty() const { return nodes_.empty(); }
+  // Makes room for `symbols` at once, rather than growing step by step.
+  void reserve(std::size_t symbols) { nodes_.reserve(symbols); }
   void clear();
 
   // The symbols in print order. Sorting waits until the table is printed,
@@ -66,9 +66,9 @@ class SymTree {
   const std::string& module(const SymNode& node) const { return modules_[node.module]; }
 
  private:
-  // Adds the symbols of `list` from `from` on.
+  // Adds the symbols of `list`; returns how many.
   template <class List>
-  void add_syms(const List& list, std::size_t from);
+  std::size_t add_syms(const List& list);
   // Sorts the nodes from `first` to `last`, whose names agree in their
   // first `depth` bytes and whose keys hold the eight bytes after.
   void sort_from(SymNode* first, SymNode* last, std::size_t depth);
@@ -86,7 +86,6 @@ class SymTree {
   std::vector<SymNode> nodes_;
   std::vector<SymNode> scratch_;  // the radix sort's second buffer
   SymbolTables tables_;
-  std::size_t added_ = 0;  // symbols of the current kind in nodes_
   std::vector<std::string> modules_;
   std::vector<std::size_t> module_start_;  // where each module's symbols begin once grouped
   SymKind kind_ = SymKind::kPublic;
