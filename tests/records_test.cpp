@@ -195,6 +195,28 @@ TEST_F(Records, StringsHoldAtMost255Characters) {
     expect_invalid(fault_of([&] { too_long.get_str(); }), "LONG.QOB");
 }
 
+TEST_F(Records, StringsAcrossBlocksAndTheLastStringAfterItsBlockIsReadOver) {
+    // Blocks of 8 bytes: "ABC" ends in the first, "DEFGHIJKLM" runs into the
+    // second, "XY" lies inside the third, and the fourth is read after it.
+    const ByteVec data =
+        qob::Bytes().str("ABC").str("DEFGHIJKLM").u8(0x7F).u8(0x7F).str("XY").u8(1).u8(2).u8(3).u8(4).str("OVERWRITE").bytes();
+    std::FILE* fp = scratch();
+    std::fwrite(data.data(), 1, data.size(), fp);
+    std::rewind(fp);
+    std::setvbuf(fp, nullptr, _IONBF, 0);
+    InputFile file(8);
+    file.attach(fp, "IN.QOB");
+    RecIn in(file, "BAD");
+    EXPECT_EQ(in.get_str(), "ABC");
+    EXPECT_EQ(in.get_str(), "DEFGHIJKLM");
+    EXPECT_EQ(file.last_str(), "DEFGHIJKLM");
+    EXPECT_EQ(in.get_word(), 0x7F7F);
+    EXPECT_EQ(in.get_str(), "XY");
+    in.skip(4);
+    EXPECT_EQ(in.get_byte(), 'O');
+    EXPECT_EQ(file.last_str(), "XY");
+}
+
 TEST_F(Records, ReadFailureNamesTheFile) {
     InputFile file;
     file.attach(opened("/dev/null", "wb"), "CUR.QOB");
