@@ -322,6 +322,20 @@ ByteVec counting(std::size_t n) {
     return data;
 }
 
+TEST_F(Records, ExpectedSizeOnlyShortensTheFirstRead) {
+    // A file that is longer or shorter than its status said is read whole
+    // all the same: the size only spares the read that finds the end.
+    const ByteVec data = counting(100);
+    for (int64_t size : {int64_t{0}, int64_t{3}, int64_t{100}, int64_t{500}}) {
+        SCOPED_TRACE(size);
+        InputFile& file = input(data);
+        file.expect_size(size);
+        RecIn in(file, "BAD");
+        for (std::size_t i = 0; i < data.size(); ++i) ASSERT_EQ(in.get_byte(), data[i]) << i;
+        EXPECT_EQ(in.get_tag(), -1);
+    }
+}
+
 TEST_F(Records, CopyBytesCopiesExactlyTheCount) {
     // Short runs go byte by byte, long ones in blocks of 64 KiB: both sizes.
     for (std::size_t n : {std::size_t{8}, std::size_t{200000}}) {

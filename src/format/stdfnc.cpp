@@ -30,6 +30,7 @@ void InputFile::attach(std::FILE* fp, std::string name, const volatile std::sig_
   interrupt_ = interrupt;
   pos_ = end_ = tee_from_ = 0;
   start_ = 0;
+  expected_ = 0;
   tee_ = nullptr;
   last_ = {};
 }
@@ -50,7 +51,9 @@ bool InputFile::fill() {
   pos_ = end_ = tee_from_ = 0;
   poll();
   if (buf_.size() != capacity_) buf_.resize(capacity_);
-  std::size_t got = std::fread(buf_.data(), 1, buf_.size(), fp_);
+  std::size_t want = buf_.size();
+  if (expected_ > start_) want = static_cast<std::size_t>(std::min<int64_t>(expected_ - start_, capacity_));
+  std::size_t got = std::fread(buf_.data(), 1, want, fp_);
   if (got == 0 && std::ferror(fp_)) throw FormatError{FormatError::Kind::kReadFailed, name_};
   end_ = got;
   return got > 0;

@@ -58,6 +58,9 @@ class InputFile {
   // the next tag or block once `interrupt` is set.
   void attach(std::FILE* fp, std::string name, const volatile std::sig_atomic_t* interrupt = nullptr);
   void detach();
+  // The file is `size` bytes long, as its status tells: a read asks for no
+  // more than that, which spares the read that would only find the end.
+  void expect_size(int64_t size) { expected_ = size; }
   std::FILE* fp() const { return fp_; }
   const std::string& name() const { return name_; }
 
@@ -99,6 +102,7 @@ class InputFile {
   std::size_t pos_ = 0;  // next byte in buf_
   std::size_t end_ = 0;  // bytes in buf_
   int64_t start_ = 0;    // file position of buf_[0]
+  int64_t expected_ = 0;  // the file's size as its status told, 0 = not known
   RecOut* tee_ = nullptr;
   std::size_t tee_from_ = 0;  // first byte of buf_ not yet copied
   std::string str_;           // the string buffer

@@ -168,7 +168,9 @@ int64_t read_module(RunState& rs, ModuleScan& scan, bool staged) {
 // before it is read, tells then whether it is still the file that was read.
 BodyRef place_body(RunState& rs) {
   BodyRef body{BodyRef::From::kFile, 0, 0, rs.obj_path};
-  if (rs.trace || !host::stream_stamp(rs.obj_fp, body.stamp)) {
+  bool stamped = host::stream_stamp(rs.obj_fp, body.stamp);
+  if (stamped) rs.obj_in.expect_size(body.stamp.size);
+  if (rs.trace || !stamped) {
     body.from = BodyRef::From::kStaged;
     body.at = rs.body_out.count();
   }
