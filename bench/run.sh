@@ -22,6 +22,10 @@
 # with copy_file_range and syncs once (for extract: into one file per module,
 # unsynced, as neither program syncs them); list has none.
 #
+# With valgrind installed, vorna also runs once per operation on 1000
+# modules under callgrind, and the table shows the instructions of its whole
+# process, which do not depend on the machine.
+#
 # Environment: RUNS, SPREAD, WORKLOADS (default "normal large"), WORK
 # (scratch directory, default BUILD_DIR/bench-work; its contents are replaced),
 # VORNA_EXE (another vorna to measure, say an earlier build; the tools still
@@ -165,14 +169,25 @@ for workload in "${workloads[@]}"; do
     done
   done
   printf '\n' >&2
+  # The instructions of vorna's whole process for each operation on 1000
+  # modules, when valgrind is there: unlike the times, they do not depend on
+  # the machine or its load.
+  declare -A instructions=()
+  if command -v valgrind >/dev/null; then
+    for op in "${ops[@]}"; do
+      prepare "$op" vorna 1000
+      quiet valgrind --tool=callgrind --callgrind-out-file="$results/callgrind-$op" "${cmd[@]}"
+      instructions[$op]=$(awk '/^summary:/ {printf "%.1f M", $2 / 1e6}' "$results/callgrind-$op")
+    done
+  fi
   rm -rf "$wdir/run"
 
   module_kb=$(du -k "$wdir/mods/M0001.QOB" | cut -f1)
   echo
   echo "Workload \"$workload\": 1000 modules of about $module_kb KB ($(du -m "$wdir/base/vorna-1000.LIB" | cut -f1) MB library), $runs rounds"
   echo
-  echo "| operation (1000 modules) | vorna ms | llvm-ar ms | floor ms | vorna / llvm-ar, median of rounds (lowest - highest) | peak RSS vorna / llvm-ar (MB) |"
-  echo "|---|---:|---:|---:|---|---|"
+  echo "| operation (1000 modules) | vorna ms | llvm-ar ms | floor ms | vorna / llvm-ar, median of rounds (lowest - highest) | peak RSS vorna / llvm-ar (MB) | vorna instructions |"
+  echo "|---|---:|---:|---:|---|---|---:|"
   for op in "${ops[@]}"; do
     read -r v _ < <(column "$op-vorna-1000" 1 | stats)
     read -r l _ < <(column "$op-llvm-ar-1000" 1 | stats)
@@ -183,10 +198,11 @@ for workload in "${workloads[@]}"; do
     label=$op && [[ $op == list ]] && label="list (llvm-ar t)"
     awk -v label="$label" -v v="$v" -v l="$l" -v f="$f" -v rm="$rm" -v rlo="$rlo" -v rhi="$rhi" \
       -v mv="$mv" -v ml="$ml" -v limit="$spread_limit" -v list="$([[ $op == list ]] && echo 1)" \
+      -v ir="${instructions[$op]:--}" \
       'BEGIN {floor_ms = list ? "-" : sprintf("%.1f", f * 1000)
               mark = rhi / rlo > limit ? " **wide spread**" : ""
-              printf "| %s | %.1f | %.1f | %s | %.2f (%.2f - %.2f)%s | %.1f / %.1f |\n",
-                     label, v * 1000, l * 1000, floor_ms, rm, rlo, rhi, mark, mv / 1024, ml / 1024}'
+              printf "| %s | %.1f | %.1f | %s | %.2f (%.2f - %.2f)%s | %.1f / %.1f | %s |\n",
+                     label, v * 1000, l * 1000, floor_ms, rm, rlo, rhi, mark, mv / 1024, ml / 1024, ir}'
   done
   echo
   echo "| operation | vorna µs/module at ${sizes[*]} | last vs first | llvm-ar µs/module at ${sizes[*]} | last vs first |"

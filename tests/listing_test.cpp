@@ -9,6 +9,8 @@
 // count from 1), so the tests compare only what follows the header.
 
 #include <algorithm>
+#include <iterator>
+#include <span>
 #include <cstdio>
 #include <filesystem>
 #include <ctime>
@@ -19,6 +21,7 @@
 
 #include "support/harness.h"
 #include "support/qob_writer.h"
+#include "listing/sym_tree.h"
 
 using qob::Module;
 
@@ -514,6 +517,87 @@ TEST_F(ListEntryTest, RecordOutOfPlaceEndsTheRun) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "\nInvarid module or library L.LIB\n");
         EXPECT_FALSE(exists("L.LST"));
+    }
+}
+
+// ---- the symbol tree ----
+
+// Names that meet every way the tree tells names apart: equal names in
+// several modules and within one, names that agree in their first 8 or 16
+// bytes and end there or go on, short names, bytes above 0x7F. Enough of
+// them for the radix sort of large tables, or few.
+std::vector<std::string> tree_names(std::size_t count) {
+    static const char* const kStarts[] = {"", "ABCDEFGH", "ABCDEFGHIJKLMNOP", "\xE9t\xE9", "SAME_PREFIX_"};
+    std::vector<std::string> names;
+    uint32_t r = 7;
+    for (std::size_t i = 0; i < count; ++i) {
+        r = r * 1103515245 + 12345;
+        std::string name = kStarts[(r >> 8) % 5];
+        static const char kChars[] = {'a', 'A', 'Z', '_', '\x80', '\xFF', '0'};
+        for (uint32_t n = (r >> 12) % 4; n > 0; --n) name.push_back(kChars[(r >> (3 * n)) % 7]);
+        if (name.empty()) name.push_back('X');
+        names.push_back(name);
+    }
+    return names;
+}
+
+// The tree's order is the order of a stable sort by bytes, for the whole
+// table and, once grouped, for each module's own symbols.
+TEST(SymTreeTest, SortsLikeAStableSortByBytes) {
+    for (std::size_t count : {std::size_t{50}, std::size_t{5000}}) {
+        SCOPED_TRACE(count);
+        const std::vector<std::string> names = tree_names(count);
+        SymTree tree;
+        struct Added {
+            std::string name;
+            uint32_t module;
+            SymKind kind;
+        };
+        std::vector<Added> added;
+        constexpr uint32_t kModules = 7;
+        const SymKind kinds[] = {SymKind::kPublic, SymKind::kEqu, SymKind::kBit, SymKind::kExternal};
+        std::size_t next = 0;
+        for (uint32_t m = 0; m < kModules; ++m) {
+            tree.set_module(std::to_string(m));
+            for (SymKind kind : kinds) {
+                tree.set_kind(kind);
+                SymbolTables& t = *tree.tables();
+                for (std::size_t i = 0; i < count / (kModules * 4) + 1 && next < names.size(); ++i, ++next) {
+                    const NameRef ref = t.keep(names[next]);
+                    switch (kind) {
+                    case SymKind::kPublic: t.pub_syms.push_back(PubSym{0, ref}); break;
+                    case SymKind::kEqu: t.equ_list.push_back(EquSym{0, ref}); break;
+                    case SymKind::kBit: t.bit_list.push_back(BitSym{0, 0, ref}); break;
+                    case SymKind::kExternal: t.ext_list.push_back(ref); break;
+                    }
+                    added.push_back({names[next], m, kind});
+                }
+                tree.add_read();
+            }
+        }
+        auto by_bytes = [](const Added& a, const Added& b) { return a.name < b.name; };
+        std::vector<Added> expected = added;
+        std::stable_sort(expected.begin(), expected.end(), by_bytes);
+        const std::vector<SymNode>& order = tree.in_order();
+        ASSERT_EQ(order.size(), expected.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            ASSERT_EQ(tree.name(order[i]), expected[i].name) << i;
+            ASSERT_EQ(order[i].module, expected[i].module) << i;
+            ASSERT_EQ(order[i].kind, expected[i].kind) << i;
+        }
+        tree.group_by_module();
+        for (uint32_t m = 0; m < kModules; ++m) {
+            std::vector<Added> own;
+            std::copy_if(added.begin(), added.end(), std::back_inserter(own),
+                         [m](const Added& a) { return a.module == m; });
+            std::stable_sort(own.begin(), own.end(), by_bytes);
+            const std::span<const SymNode> got = tree.of_module(m);
+            ASSERT_EQ(got.size(), own.size()) << m;
+            for (std::size_t i = 0; i < own.size(); ++i) {
+                ASSERT_EQ(tree.name(got[i]), own[i].name) << m << " " << i;
+                ASSERT_EQ(got[i].kind, own[i].kind) << m << " " << i;
+            }
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -188,6 +189,70 @@ TEST_F(HeldLibrary, ReadersDoNotWait) {
     EXPECT_EQ(read("A.QOB"), defining({"SYM_A"}).bytes());
     EXPECT_EQ(release_holder().status, 0);
 }
+
+// A module is read once for its entry and copied into the new library only
+// once the table is written. A module file that has changed in between is
+// refused, and the library stays as it was. The run reads a pipe after the
+// module, which gives the test the moment in between.
+enum class Change { kRewrittenWithOlderTime, kGrown, kReplaced, kRemoved };
+
+std::string change_name(const ::testing::TestParamInfo<Change>& info) {
+    static const char* const kNames[] = {"RewrittenWithOlderTime", "Grown", "Replaced", "Removed"};
+    return kNames[static_cast<int>(info.param)];
+}
+
+class ChangedModule : public Parallel, public ::testing::WithParamInterface<Change> {
+protected:
+    void change(const std::string& name) const {
+        const qob::ByteVec other = defining({"SYM_X"}).bytes();
+        switch (GetParam()) {
+        case Change::kRewrittenWithOlderTime: {
+            // Same size; the time is set back, as a copy that keeps its source's time has it.
+            const auto time = fs::last_write_time(path(name));
+            write(name, other);
+            fs::last_write_time(path(name), time - std::chrono::seconds(10));
+            break;
+        }
+        case Change::kGrown: {
+            qob::ByteVec longer = read(name);
+            longer.push_back(0);
+            write(name, longer);
+            break;
+        }
+        case Change::kReplaced:
+            write("NEW.QOB", other);
+            fs::rename(path("NEW.QOB"), path(name));
+            break;
+        case Change::kRemoved: fs::remove(path(name)); break;
+        }
+    }
+};
+
+TEST_P(ChangedModule, BetweenReadingAndCopyingIsRefused) {
+    if (windows_target()) GTEST_SKIP() << "needs a native program reading a fifo";
+    write_modules({"A", "B"});
+    ASSERT_EQ(append("L", {"A"}).status, 0);
+    const qob::ByteVec before = read("L.LIB");
+    make_fifo("P.QOB");
+    const pid_t run = spawn({"-a", "-o", "L", "-f", "B", "P"});
+    // Opening the pipe returns once the run has opened it: B is read by then.
+    const int pipe = ::open(path("P.QOB").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(pipe, 0);
+    change("B.QOB");
+    const qob::ByteVec p = defining({"SYM_P"}).bytes();
+    EXPECT_EQ(::write(pipe, p.data(), p.size()), static_cast<ssize_t>(p.size()));
+    ::close(pipe);
+    const RunResult r = wait(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with("\nInvarid module or library B.QOB\n")) << r.out;
+    EXPECT_EQ(read("L.LIB"), before);
+    EXPECT_EQ(working_files(), NameList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ChangedModule,
+                         ::testing::Values(Change::kRewrittenWithOlderTime, Change::kGrown, Change::kReplaced,
+                                           Change::kRemoved),
+                         change_name);
 
 class LibraryFile : public Parallel {
 protected:

@@ -195,6 +195,28 @@ TEST_F(Records, StringsHoldAtMost255Characters) {
     expect_invalid(fault_of([&] { too_long.get_str(); }), "LONG.QOB");
 }
 
+TEST_F(Records, StringsAcrossBlocksAndTheLastStringAfterItsBlockIsReadOver) {
+    // Blocks of 8 bytes: "ABC" ends in the first, "DEFGHIJKLM" runs into the
+    // second, "XY" lies inside the third, and the fourth is read after it.
+    const ByteVec data =
+        qob::Bytes().str("ABC").str("DEFGHIJKLM").u8(0x7F).u8(0x7F).str("XY").u8(1).u8(2).u8(3).u8(4).str("OVERWRITE").bytes();
+    std::FILE* fp = scratch();
+    std::fwrite(data.data(), 1, data.size(), fp);
+    std::rewind(fp);
+    std::setvbuf(fp, nullptr, _IONBF, 0);
+    InputFile file(8);
+    file.attach(fp, "IN.QOB");
+    RecIn in(file, "BAD");
+    EXPECT_EQ(in.get_str(), "ABC");
+    EXPECT_EQ(in.get_str(), "DEFGHIJKLM");
+    EXPECT_EQ(file.last_str(), "DEFGHIJKLM");
+    EXPECT_EQ(in.get_word(), 0x7F7F);
+    EXPECT_EQ(in.get_str(), "XY");
+    in.skip(4);
+    EXPECT_EQ(in.get_byte(), 'O');
+    EXPECT_EQ(file.last_str(), "XY");
+}
+
 TEST_F(Records, ReadFailureNamesTheFile) {
     InputFile file;
     file.attach(opened("/dev/null", "wb"), "CUR.QOB");
@@ -298,6 +320,20 @@ ByteVec counting(std::size_t n) {
     ByteVec data(n);
     for (std::size_t i = 0; i < n; ++i) data[i] = static_cast<unsigned char>(i * 7);
     return data;
+}
+
+TEST_F(Records, ExpectedSizeOnlyShortensTheFirstRead) {
+    // A file that is longer or shorter than its status said is read whole
+    // all the same: the size only spares the read that finds the end.
+    const ByteVec data = counting(100);
+    for (int64_t size : {int64_t{0}, int64_t{3}, int64_t{100}, int64_t{500}}) {
+        SCOPED_TRACE(size);
+        InputFile& file = input(data);
+        file.expect_size(size);
+        RecIn in(file, "BAD");
+        for (std::size_t i = 0; i < data.size(); ++i) ASSERT_EQ(in.get_byte(), data[i]) << i;
+        EXPECT_EQ(in.get_tag(), -1);
+    }
 }
 
 TEST_F(Records, CopyBytesCopiesExactlyTheCount) {

@@ -1,8 +1,9 @@
 // The library commit.
 //
 // The editing commands leave the new module table in tmp1, the bodies that
-// come from relocatable files in tmp2, and a plan of where every body of the
-// new library lies: in the old library or in tmp2. The commit writes the
+// come from relocatable files in tmp2 or in their files, and a plan of where
+// every body of the new library lies: in the old library, in tmp2 or in a
+// relocatable file. The commit writes the
 // new library into tmp3: the header, the entries with each body's absolute
 // offset filled in (only now known), the table's end mark, the bodies, each
 // copied once from where it lies, and the final end mark. The file is sent
@@ -64,8 +65,7 @@ void get_offset(RunState& rs, RecOut& out, int64_t header_size, int64_t table_si
   auto place = rs.f8_places.begin();
   std::string f8;
   int64_t f8_at = -1;  // where `f8` goes in the table
-  for (std::string_view block = in.get_block(table_size); !block.empty(); block = in.get_block(table_size)) {
-    std::string chunk(block);
+  for (std::span<char> chunk = in.get_block(table_size); !chunk.empty(); chunk = in.get_block(table_size)) {
     int64_t chunk_at = in.tell() - static_cast<int64_t>(chunk.size());
     for (;;) {
       if (f8_at < 0 && place != rs.f8_places.end()) {
@@ -106,30 +106,53 @@ class Writeback {
   int64_t sent_ = 0;
 };
 
+// Copies `run.size` bytes from `run.at` of the file `from` into the new
+// library, in pieces between which an interrupt is seen; a failed read
+// names `name`.
+void copy_run(RunState& rs, std::FILE* from, const BodyRef& run, const std::string& name, Writeback& writeback) {
+  bool staged = run.from == BodyRef::From::kStaged;
+  for (int64_t done = 0; done < run.size; done += kWritebackPiece) {
+    poll_break(rs);
+    int64_t piece = std::min(kWritebackPiece, run.size - done);
+    switch (host::copy_range(from, run.at + done, piece, rs.tmp3_fp)) {
+      case host::Copy::kDone: break;
+      case host::Copy::kReadFailed: error_exit(rs, kReadError, name);
+      case host::Copy::kWriteFailed: error_exit(rs, kDiskFull);
+    }
+    writeback.wrote(piece);
+    // A staged body is used once: its pages go back while the new
+    // library's pieces are on their way to the device. The trace flag
+    // keeps the working files as they were written, should the run fail.
+    if (staged && !rs.trace) host::release_range(rs.tmp2_fp, run.at + done, piece);
+  }
+}
+
+// A body left in its relocatable file is copied from there, provided the
+// file is still the one that was read: a file changed since is refused.
+void copy_from_file(RunState& rs, const BodyRef& body, Writeback& writeback) {
+  rs.obj_fp = host::open_read(body.source);
+  host::FileStamp now;
+  if (rs.obj_fp == nullptr || !host::stream_stamp(rs.obj_fp, now) || !(now == body.stamp))
+    error_exit(rs, kInvalid, body.source);
+  copy_run(rs, rs.obj_fp, body, body.source, writeback);
+  close_stream(rs.obj_fp);
+}
+
 // Copies the bodies into the new library from where they lie, each run of
-// bodies that lie back to back at once, in pieces between which an
-// interrupt is seen.
+// bodies that lie back to back in the old library or in tmp2 at once.
 void copy_bodies(RunState& rs, Writeback& writeback) {
   for (auto body = rs.bodies.begin(); body != rs.bodies.end();) {
+    if (body->from == BodyRef::From::kFile) {
+      copy_from_file(rs, *body++, writeback);
+      continue;
+    }
     BodyRef run = *body;
     for (++body; body != rs.bodies.end() && body->from == run.from && body->at == run.at + run.size; ++body)
       run.size += body->size;
-    bool staged = run.from == BodyRef::From::kStaged;
-    std::FILE* from = staged ? rs.tmp2_fp : rs.lib_fp;
-    for (int64_t done = 0; done < run.size; done += kWritebackPiece) {
-      poll_break(rs);
-      int64_t piece = std::min(kWritebackPiece, run.size - done);
-      switch (host::copy_range(from, run.at + done, piece, rs.tmp3_fp)) {
-        case host::Copy::kDone: break;
-        case host::Copy::kReadFailed: error_exit(rs, kReadError, staged ? "TMP_FILE" : rs.lib_name);
-        case host::Copy::kWriteFailed: error_exit(rs, kDiskFull);
-      }
-      writeback.wrote(piece);
-      // A staged body is used once: its pages go back while the new
-      // library's pieces are on their way to the device. The trace flag
-      // keeps the working files as they were written, should the run fail.
-      if (staged && !rs.trace) host::release_range(rs.tmp2_fp, run.at + done, piece);
-    }
+    if (run.from == BodyRef::From::kStaged)
+      copy_run(rs, rs.tmp2_fp, run, "TMP_FILE", writeback);
+    else
+      copy_run(rs, rs.lib_fp, run, rs.lib_name, writeback);
   }
 }
 

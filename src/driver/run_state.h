@@ -15,6 +15,7 @@
 #include "driver/command.h"
 #include "format/library.h"
 #include "format/stdfnc.h"
+#include "host/host.h"
 
 // A name from the command line: a relocatable file (append, replace) or a
 // module name (delete, extract, list). The selection pass compares its base
@@ -36,14 +37,17 @@ struct ReplaceEntry {
 };
 
 // A body of the new library, in table order: where its bytes lie (in the
-// old library, or staged in tmp2), how many there are, and the relocatable
-// file it comes from (empty for a body kept from the old library).
+// old library, staged in tmp2, or still in its relocatable file, from its
+// start), how many there are, and the relocatable file it comes from (empty
+// for a body kept from the old library). A body left in its file is copied
+// from there only when the file is still as `stamp` found it when it was read.
 struct BodyRef {
-  enum class From { kLibrary, kStaged };
+  enum class From { kLibrary, kStaged, kFile };
   From from;
   int64_t at;
   int64_t size;
   std::string source;
+  host::FileStamp stamp{};
 };
 
 // An F8 record of the table working file, where the commit puts the offsets
@@ -134,6 +138,7 @@ struct RunState {
   std::vector<ReplaceEntry> replace_table;
   // What the command leaves for the commit besides the working files.
   std::vector<BodyRef> bodies;
+  int64_t file_bytes = 0;  // the bodies of kind kFile, which no working file counts
   std::vector<F8Place> f8_places;
 };
 

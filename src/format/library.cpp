@@ -127,10 +127,13 @@ void put_f8(RecOut& out, const std::array<int32_t, 5>& offsets) {
   for (int32_t v : offsets) out.put_long(v);
 }
 
+// Room for the symbol records of most entries at once.
+constexpr std::size_t kRecordsRoom = 1 << 12;
+
 int64_t put_rotbl(RecOut& out, TableEntry& e) {
   // The symbol records are written first, to learn what they measure.
   const SymbolTables& t = e.symbols;
-  RecOut records(RecOut::Keep::kEverything);
+  RecOut records(RecOut::Keep::kEverything, kRecordsRoom);
   put_publics(records, t);
   int32_t pub = static_cast<int32_t>(records.count());
   put_equs(records, t);

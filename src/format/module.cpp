@@ -52,16 +52,19 @@ void ModuleWalker::first(int32_t& offset, int tag) {
   if (trace_ != nullptr) trace_->first_record(tag, offset);
 }
 
-uint32_t ModuleWalker::field(int width, const char* name) {
-  int64_t at = in_.tell();
-  uint32_t v;
+uint32_t ModuleWalker::value(int width) {
   switch (width) {
-    case 1: v = static_cast<uint32_t>(in_.get_byte()); break;
-    case 2: v = static_cast<uint32_t>(in_.get_word()); break;
-    case 3: v = static_cast<uint32_t>(in_.get_tri()); break;
-    default: v = static_cast<uint32_t>(in_.get_long()); break;
+    case 1: return static_cast<uint32_t>(in_.get_byte());
+    case 2: return static_cast<uint32_t>(in_.get_word());
+    case 3: return static_cast<uint32_t>(in_.get_tri());
+    default: return static_cast<uint32_t>(in_.get_long());
   }
-  if (visitor_ != nullptr) visitor_->value(name, at, v, width);
+}
+
+uint32_t ModuleWalker::shown_field(int width, const char* name) {
+  int64_t at = in_.tell();
+  uint32_t v = value(width);
+  visitor_->value(name, at, v, width);
   return v;
 }
 

@@ -64,7 +64,9 @@ class ModuleWalker {
   // The fields, each shown to the visitor when there is one. `field` reads
   // a value of 1 to 4 bytes; `skip_field` steps over one when nobody looks;
   // `text` reads a string, true when it is not empty; `data` a few bytes.
-  uint32_t field(int width, const char* name);
+  uint32_t field(int width, const char* name) { return visitor_ == nullptr ? value(width) : shown_field(width, name); }
+  uint32_t value(int width);  // the field's value, shown to nobody
+  uint32_t shown_field(int width, const char* name);
   void skip_field(int width, const char* name);
   bool text(const char* name);
   void data(int n, const char* name);

@@ -1,6 +1,7 @@
 #include "format/stdfnc.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "format/formats.h"
 #include "host/host.h"
@@ -12,10 +13,6 @@ namespace {
 constexpr int64_t kReadSkipLimit = 1 << 12;
 // Bytes a writer without a stream keeps before it counts them away.
 constexpr std::size_t kCountingBlock = 256;
-// Spans at least this long are written from where they lie, a block at a
-// time, after what is buffered: copying them into the block would cost more
-// than the write.
-constexpr std::size_t kDirectSpan = 1 << 16;
 
 }  // namespace
 
@@ -33,18 +30,30 @@ void InputFile::attach(std::FILE* fp, std::string name, const volatile std::sig_
   interrupt_ = interrupt;
   pos_ = end_ = tee_from_ = 0;
   start_ = 0;
+  expected_ = 0;
   tee_ = nullptr;
+  last_ = {};
 }
 
 void InputFile::detach() { attach(nullptr, std::string(), nullptr); }
 
+void InputFile::keep_last_str() {
+  std::less<const char*> before;
+  if (before(last_.data(), buf_.data()) || !before(last_.data(), buf_.data() + buf_.size())) return;
+  str_.assign(last_);
+  last_ = str_;
+}
+
 bool InputFile::fill() {
   flush_tee();
+  keep_last_str();
   start_ += static_cast<int64_t>(end_);
   pos_ = end_ = tee_from_ = 0;
   poll();
   if (buf_.size() != capacity_) buf_.resize(capacity_);
-  std::size_t got = std::fread(buf_.data(), 1, buf_.size(), fp_);
+  std::size_t want = buf_.size();
+  if (expected_ > start_) want = static_cast<std::size_t>(std::min<int64_t>(expected_ - start_, capacity_));
+  std::size_t got = std::fread(buf_.data(), 1, want, fp_);
   if (got == 0 && std::ferror(fp_)) throw FormatError{FormatError::Kind::kReadFailed, name_};
   end_ = got;
   return got > 0;
@@ -82,14 +91,17 @@ std::string_view RecIn::available() {
   return std::string_view(in_.buf_.data() + in_.pos_, in_.end_ - in_.pos_);
 }
 
-std::string_view RecIn::get_block(int64_t max) {
-  std::string_view a = available();
-  a = a.substr(0, static_cast<std::size_t>(std::min<int64_t>(max, static_cast<int64_t>(a.size()))));
-  in_.pos_ += a.size();
-  return a;
+std::span<char> RecIn::get_block(int64_t max) {
+  std::size_t n = static_cast<std::size_t>(std::min<int64_t>(max, static_cast<int64_t>(available().size())));
+  std::span<char> block(in_.buf_.data() + in_.pos_, n);
+  in_.pos_ += n;
+  return block;
 }
 
-std::string_view RecIn::get_str() {
+std::string_view RecIn::get_str_across() {
+  // The string is put together in the string buffer, which so no longer
+  // holds the last string.
+  in_.last_ = {};
   std::string& s = in_.str_;
   s.clear();
   for (;;) {
@@ -103,13 +115,13 @@ std::string_view RecIn::get_str() {
     in_.pos_ += n;
     if (nul != nullptr) {
       ++in_.pos_;
-      return s;
+      return in_.last_ = s;
     }
     if (s.size() > fmt::kMaxString) malformed();
   }
 }
 
-bool RecIn::skip_str() {
+bool RecIn::skip_str_across() {
   std::size_t length = 0;
   for (;;) {
     std::string_view a = available();
@@ -127,12 +139,8 @@ bool RecIn::skip_str() {
   }
 }
 
-void RecIn::skip(int64_t n) {
+void RecIn::skip_across(int64_t n) {
   if (n < 0) malformed();
-  if (n <= static_cast<int64_t>(in_.end_ - in_.pos_)) {
-    in_.pos_ += static_cast<std::size_t>(n);
-    return;
-  }
   if (in_.tee_ != nullptr || n <= kReadSkipLimit) {
     // Read through: a copy must see every byte, and short steps are cheap.
     if (in_.tee_ != nullptr) in_.tee_->make_room(static_cast<int64_t>(in_.pos_ - in_.tee_from_) + n);
@@ -178,7 +186,7 @@ void RecOut::make_space() {
   if (buf_.empty()) buf_.resize(fp_ != nullptr ? block_ : kCountingBlock);
 }
 
-void RecOut::put_block(const void* data, std::size_t n) {
+void RecOut::put_span(const void* data, std::size_t n) {
   if (n == 0) return;
   make_room(static_cast<int64_t>(n));
   count_ += static_cast<int64_t>(n);

@@ -14,14 +14,18 @@
 #pragma once
 
 #include <csignal>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "format/error.h"
+#include "format/formats.h"
+#include "format/name_store.h"
 
 class RecOut;
 
@@ -54,6 +58,9 @@ class InputFile {
   // the next tag or block once `interrupt` is set.
   void attach(std::FILE* fp, std::string name, const volatile std::sig_atomic_t* interrupt = nullptr);
   void detach();
+  // The file is `size` bytes long, as its status tells: a read asks for no
+  // more than that, which spares the read that would only find the end.
+  void expect_size(int64_t size) { expected_ = size; }
   std::FILE* fp() const { return fp_; }
   const std::string& name() const { return name_; }
 
@@ -62,7 +69,7 @@ class InputFile {
   // Moves to an absolute position.
   void seek(int64_t position);
   // The string that the last string read of a reader on this file gave.
-  const std::string& last_str() const { return str_; }
+  std::string last_str() const { return std::string(last_); }
 
   // From now on every byte read is also written to `out` (a copy as the
   // bytes are read); end_tee writes what is pending and stops.
@@ -82,6 +89,9 @@ class InputFile {
 
   // Reads the next block once the current one is used up; false at the end.
   bool fill();
+  // The last string read lies in the block, which is about to be read over:
+  // it is kept in the string buffer.
+  void keep_last_str();
   void flush_tee();
 
   std::FILE* fp_ = nullptr;
@@ -92,9 +102,11 @@ class InputFile {
   std::size_t pos_ = 0;  // next byte in buf_
   std::size_t end_ = 0;  // bytes in buf_
   int64_t start_ = 0;    // file position of buf_[0]
+  int64_t expected_ = 0;  // the file's size as its status told, 0 = not known
   RecOut* tee_ = nullptr;
   std::size_t tee_from_ = 0;  // first byte of buf_ not yet copied
   std::string str_;           // the string buffer
+  std::string_view last_;     // the last string read: in buf_ or in str_
 };
 
 // A reader of records on an input file.
@@ -113,24 +125,40 @@ class RecIn {
     if (c < 0) malformed();
     return c;
   }
-  int get_word() {
-    int hi = get_byte();
-    return (hi << 8) | get_byte();
-  }
+  int get_word() { return static_cast<int>(get_bytes(2)); }
   int32_t get_tri() { return static_cast<int32_t>(get_bytes(3)); }
   int32_t get_long() { return static_cast<int32_t>(get_bytes(4)); }
-  // Reads a string into the file's string buffer; valid until the next string.
-  std::string_view get_str();
+  // Reads a string. It lies where it was read, or in the file's string
+  // buffer when it runs across blocks: valid until the next read.
+  std::string_view get_str() {
+    std::size_t n = str_in_block();
+    if (n == kAcross) return get_str_across();
+    const char* at = in_.buf_.data() + in_.pos_;
+    in_.pos_ += n + 1;
+    return in_.last_ = std::string_view(at, n);
+  }
   // Steps over a string; true when it was not empty.
-  bool skip_str();
+  bool skip_str() {
+    std::size_t n = str_in_block();
+    if (n == kAcross) return skip_str_across();
+    in_.pos_ += n + 1;
+    return n > 0;
+  }
 
   // The next byte without reading it; -1 at the end of the input.
   int peek() { return in_.pos_ < in_.end_ || in_.fill() ? static_cast<unsigned char>(in_.buf_[in_.pos_]) : -1; }
-  // Reads up to `max` bytes as they lie in the file's block; empty at the end.
-  std::string_view get_block(int64_t max);
+  // Reads up to `max` bytes as they lie in the file's block, which the
+  // caller may change in place until the next read; empty at the end.
+  std::span<char> get_block(int64_t max);
 
   // Steps over n bytes; a negative count or one past the end is malformed.
-  void skip(int64_t n);
+  void skip(int64_t n) {
+    if (n >= 0 && static_cast<uint64_t>(n) <= in_.end_ - in_.pos_) {
+      in_.pos_ += static_cast<std::size_t>(n);
+      return;
+    }
+    skip_across(n);
+  }
   // Copies n bytes to `out`.
   void copy_bytes(int64_t n, RecOut& out);
   int64_t tell() const { return in_.position(); }
@@ -146,12 +174,35 @@ class RecIn {
   }
   uint32_t get_bytes(int n) {
     uint32_t v = 0;
+    if (in_.end_ - in_.pos_ >= static_cast<std::size_t>(n)) {
+      // The whole value lies in the block.
+      const unsigned char* p = reinterpret_cast<const unsigned char*>(in_.buf_.data() + in_.pos_);
+      for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+      in_.pos_ += static_cast<std::size_t>(n);
+      return v;
+    }
     for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<uint32_t>(get_byte());
     return v;
   }
   // The bytes of the current block from the next one on, at least one
   // unless the input has ended.
   std::string_view available();
+  // The length of the string that starts at the next byte when it ends in
+  // the current block, else kAcross. A NUL may come at most 255 characters
+  // on, as the string buffer holds.
+  static constexpr std::size_t kAcross = SIZE_MAX;
+  std::size_t str_in_block() const {
+    std::size_t left = in_.end_ - in_.pos_;
+    if (left == 0) return kAcross;
+    const char* at = in_.buf_.data() + in_.pos_;
+    const void* nul = std::memchr(at, 0, std::min(left, fmt::kMaxString + 1));
+    return nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - at) : kAcross;
+  }
+  // skip for a step that leaves the current block.
+  void skip_across(int64_t n);
+  // get_str and skip_str for a string that does not end in the current block.
+  std::string_view get_str_across();
+  bool skip_str_across();
 
   InputFile& in_;
   std::string bad_;
@@ -166,7 +217,11 @@ class RecOut {
   // stream whole; large spans go to it from where they lie, in writes of at
   // most a block.
   explicit RecOut(std::FILE* fp = nullptr, std::size_t block = kDefaultBlock) : fp_(fp), block_(block) {}
-  explicit RecOut(Keep keep) : fp_(nullptr), keep_(keep == Keep::kEverything), block_(kDefaultBlock) {}
+  // A writer that keeps everything starts with room for `room` bytes.
+  explicit RecOut(Keep keep, std::size_t room = 0)
+      : fp_(nullptr), keep_(keep == Keep::kEverything), block_(kDefaultBlock) {
+    if (keep_ && room > 0) buf_.resize(room);
+  }
   RecOut(const RecOut&) = delete;
   RecOut& operator=(const RecOut&) = delete;
 
@@ -179,25 +234,24 @@ class RecOut {
     ++count_;
     if (count_ > max_) over_limit();
   }
-  void put_word(int v) {
-    put_byte(v >> 8);
-    put_byte(v);
-  }
-  void put_tri(int32_t v) {
-    put_byte(v >> 16);
-    put_byte(v >> 8);
-    put_byte(v);
-  }
-  void put_long(int32_t v) {
-    uint32_t u = static_cast<uint32_t>(v);
-    put_word(static_cast<int>(u >> 16));
-    put_word(static_cast<int>(u & 0xFFFF));
-  }
+  void put_word(int v) { put_bytes(static_cast<uint32_t>(v), 2); }
+  void put_tri(int32_t v) { put_bytes(static_cast<uint32_t>(v), 3); }
+  void put_long(int32_t v) { put_bytes(static_cast<uint32_t>(v), 4); }
   void put_str(std::string_view s) {
     put_block(s.data(), s.size());
     put_byte(0);
   }
-  void put_block(const void* data, std::size_t n);
+  void put_block(const void* data, std::size_t n) {
+    // Most spans are short and fit in the block as it stands.
+    if (n < buf_.size() - used_ && n < kDirectSpan && static_cast<int64_t>(n) <= max_ - count_ &&
+        (keep_ || (fp_ != nullptr && buf_.size() == block_))) {
+      copy_name(buf_.data() + used_, static_cast<const char*>(data), n);
+      used_ += n;
+      count_ += static_cast<int64_t>(n);
+      return;
+    }
+    put_span(data, n);
+  }
   // Writes what is buffered to the stream, a block cut short if need be.
   void flush();
   // Writes what is buffered as far as that goes, and lets go of the stream:
@@ -219,7 +273,21 @@ class RecOut {
 
  private:
   static constexpr std::size_t kDefaultBlock = 1 << 16;
+  // Spans at least this long are written from where they lie, a block at a
+  // time, after what is buffered: copying them into the block would cost
+  // more than the write.
+  static constexpr std::size_t kDirectSpan = 1 << 16;
 
+  void put_span(const void* data, std::size_t n);
+  // The `n` low bytes of `v`, most significant first.
+  void put_bytes(uint32_t v, int n) {
+    if (static_cast<std::size_t>(n) < buf_.size() - used_ && n <= max_ - count_) {
+      for (int i = n - 1; i >= 0; --i) buf_[used_++] = static_cast<char>(v >> (8 * i));
+      count_ += n;
+      return;
+    }
+    for (int i = n - 1; i >= 0; --i) put_byte(static_cast<int>(v >> (8 * i)));
+  }
   void make_space();
   void write_out(const char* data, std::size_t n);
   [[noreturn]] void over_limit() const;

@@ -4,14 +4,19 @@
 #include "format/stdfnc.h"
 #include "format/trace.h"
 
+
 void SymbolTables::clear() {
+  clear_lists();
+  names_.clear();
+}
+
+void SymbolTables::clear_lists() {
   pub_list.clear();
   pub_syms.clear();
   equ_list.clear();
   bit_list.clear();
   ext_list.clear();
   f3_list.clear();
-  names_.clear();
 }
 
 namespace {

@@ -98,6 +98,8 @@ class SymbolTables {
 
   // Empties every table, keeping the room they have grown.
   void clear();
+  // Empties the lists, keeping the names they pointed at.
+  void clear_lists();
 
  private:
   NameStore names_;

@@ -121,6 +121,20 @@ bool remove_file(const std::string& name);
 bool stream_size(std::FILE* fp, int64_t& size);
 bool stream_time(std::FILE* fp, std::time_t& mtime);
 void local_time(std::time_t t, std::tm& out);
+// What tells a file that has changed from the one looked at before: which
+// file it is, its size and the times its contents and its status last
+// changed, as exactly as the system keeps them.
+struct FileStamp {
+  uint64_t device = 0;
+  uint64_t file = 0;
+  int64_t size = 0;
+  int64_t modified = 0;
+  int64_t changed = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+// False also for a stream that is not on a plain file (a pipe, a device),
+// which cannot be read again.
+bool stream_stamp(std::FILE* fp, FileStamp& stamp);
 
 bool seek(std::FILE* fp, int64_t offset, int whence);
 // Flushes the stream and syncs the file to the device; false when either failed.

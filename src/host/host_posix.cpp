@@ -177,6 +177,15 @@ bool stream_time(std::FILE* fp, std::time_t& mtime) {
   return true;
 }
 
+bool stream_stamp(std::FILE* fp, FileStamp& stamp) {
+  struct stat st;
+  if (::fstat(::fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  auto ns = [](const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; };
+  stamp = FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                    static_cast<int64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+  return true;
+}
+
 bool sync_stream(std::FILE* fp) { return std::fflush(fp) == 0 && ::fsync(::fileno(fp)) == 0; }
 
 namespace {

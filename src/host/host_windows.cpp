@@ -199,6 +199,20 @@ bool stream_time(std::FILE* fp, std::time_t& mtime) {
 
 void local_time(std::time_t t, std::tm& out) { localtime_s(&out, &t); }
 
+bool stream_stamp(std::FILE* fp, FileStamp& stamp) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;
+  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
+    return false;
+  auto wide = [](DWORD high, DWORD low) { return static_cast<uint64_t>(high) << 32 | low; };
+  stamp = FileStamp{info.dwVolumeSerialNumber, wide(info.nFileIndexHigh, info.nFileIndexLow),
+                    static_cast<int64_t>(wide(info.nFileSizeHigh, info.nFileSizeLow)),
+                    basic.LastWriteTime.QuadPart, basic.ChangeTime.QuadPart};
+  return true;
+}
+
 bool seek(std::FILE* fp, int64_t offset, int whence) { return _fseeki64(fp, offset, whence) == 0; }
 
 bool sync_stream(std::FILE* fp) { return std::fflush(fp) == 0 && _commit(_fileno(fp)) == 0; }

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,14 +32,14 @@ class DefIndex {
     std::string name;
     std::string module;
   };
-  // The earliest indexed definition that `t` defines again, if any.
-  bool find_clash(const SymbolTables& t, Clash& clash) const;
+  // The earliest indexed definition that `t` defines again, if any. What it
+  // looked up is kept for an add_tables of `t` right after.
+  bool find_clash(const SymbolTables& t, Clash& clash);
 
  private:
   // A name's first definition. Definitions are numbered in table order by
-  // their place in defs_, which grows without moving what it holds; the
-  // names lie in names_, so a library of tens of thousands of names costs a
-  // few allocations, not two per name.
+  // their place in defs_; the names lie in names_, so a library of tens of
+  // thousands of names costs a few allocations, not two per name.
   struct Def {
     NameRef name;
     uint32_t module;
@@ -52,18 +51,36 @@ class DefIndex {
   // What a slot holds: the name's hash above its place in defs_ plus 1, so
   // that most names that differ are told apart without reading defs_.
   static uint64_t slot(uint32_t hash, uint32_t place) { return (static_cast<uint64_t>(hash) << 32) | place; }
-  // The place in defs_ plus 1 of the definition of `name`; 0 for none.
-  uint32_t find(std::string_view name) const;
+  // Doubles the slots (the first time: makes them) and puts every
+  // definition in again.
+  void grow();
+  // Grows until `more` definitions fit with the slots at most half full.
+  void make_room(std::size_t more);
+  // Adds `name` with its hash at the free slot `i` that slot_of gave.
+  void add_at(std::string_view name, uint32_t hash, std::size_t i);
 
   NameStore names_;
-  std::deque<Def> defs_;
-  // Open addressing, at most three quarters full: a probe compares hashes
-  // held in the slots, so a longer run of them costs little, and a smaller
-  // table fewer fresh pages. See slot(); 0 when free.
+  std::vector<Def> defs_;
+  // Open addressing, at most half full, so that a probe rarely passes more
+  // than a slot or two; it compares the hashes held in the slots before any
+  // name. See slot(); 0 when free.
   std::vector<uint64_t> slots_;
   std::vector<std::string> modules_;
+  // The tables that find_clash looked at last, and for each of their
+  // definitions, in the order for_each_definition gives them, its hash and
+  // the slot found for it.
+  struct Lookup {
+    uint32_t hash;
+    std::size_t slot;
+  };
+  const SymbolTables* looked_up_ = nullptr;
+  std::vector<Lookup> lookups_;
 };
 
 // About how many global definitions the library with this header holds, as
 // far as a header can be believed: its symbol count (externals included).
 std::size_t expected_names(const LibraryHeader& h);
+// About how many a new library of `modules` modules holds, the first of
+// which defines what `first` holds; at most as many as a modest index has
+// room for.
+std::size_t expected_names(std::size_t modules, const SymbolTables& first);

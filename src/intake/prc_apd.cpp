@@ -6,6 +6,8 @@
 // body working file (tmp2), while the records the module table needs are
 // collected. A module that defines a global name the table already has is
 // refused. Its entry then goes to the table working file (tmp1).
+#include <optional>
+
 #include "driver/driver.h"
 #include "driver/errors.h"
 #include "driver/run_state.h"
@@ -81,7 +83,9 @@ int copy_rotbl(RunState& rs, DefIndex& defs) {
       if (tag < 0) in.malformed();
       int64_t at = in.tell() - 1;
       std::size_t before = definitions_of(e.symbols, tag);
-      if (!read_entry_record(in, tag, &e)) in.malformed();
+      // Externals and descriptors take no part in the check: stepped over.
+      bool skipped = tag == fmt::kF3 || tag == fmt::kF7;
+      if (!read_entry_record(in, tag, skipped ? nullptr : &e)) in.malformed();
       index_new_names(defs, e, tag, before);
       // The body's size is the last F2 value read, as the entries stand.
       if (tag == fmt::kF8)
@@ -134,16 +138,17 @@ void trace_handler(RunState& rs, int tag) {
   std::fprintf(rs.out, ",parse_apd%c%x", tag >= fmt::kF0 ? 'f' : 'e', tag & 0x0F);
 }
 
-// Reads one module file into tmp2, collecting into `scan` what its entry
-// needs; returns its body size.
-int64_t read_module(RunState& rs, ModuleScan& scan) {
+// Reads one module file, collecting into `scan` what its entry needs, and
+// copies it into tmp2 when it is `staged`; returns its body size.
+int64_t read_module(RunState& rs, ModuleScan& scan, bool staged) {
   RecIn in(rs.obj_in, rs.obj_path);
   RomodFaults faults{rs.obj_path, rs.obj_path};
   RecordTrace handlers(rs, RecordTrace::Records::kNone, true);
   free_tables(scan.symbols);
   scan.offset1_f7 = scan.offset1_f8 = 0;
   ModuleWalker walker(in, faults, &scan, traced(rs, handlers));
-  TeeScope copy(rs.obj_in, rs.body_out);
+  std::optional<TeeScope> copy;
+  if (staged) copy.emplace(rs.obj_in, rs.body_out);
   for (int tag = in.get_tag(); tag != fmt::kEnd; tag = in.get_tag()) {
     if (!is_record_tag(tag)) in.malformed();
     trace_handler(rs, tag);
@@ -152,8 +157,24 @@ int64_t read_module(RunState& rs, ModuleScan& scan) {
     else
       walker.record(tag);
   }
-  copy.end();
+  if (copy) copy->end();
   return in.tell();
+}
+
+// Where the commit finds the body of the file just opened: a traced run
+// stages it in tmp2, where it stays should the run fail; any other run
+// leaves it in its file, to be copied from there into the new library,
+// which spares writing and reading it once more. The file's stamp, taken
+// before it is read, tells then whether it is still the file that was read.
+BodyRef place_body(RunState& rs) {
+  BodyRef body{BodyRef::From::kFile, 0, 0, rs.obj_path};
+  bool stamped = host::stream_stamp(rs.obj_fp, body.stamp);
+  if (stamped) rs.obj_in.expect_size(body.stamp.size);
+  if (rs.trace || !stamped) {
+    body.from = BodyRef::From::kStaged;
+    body.at = rs.body_out.count();
+  }
+  return body;
 }
 
 void append_file(RunState& rs, DefIndex& defs, ModuleScan& scan, const std::string& file) {
@@ -164,11 +185,21 @@ void append_file(RunState& rs, DefIndex& defs, ModuleScan& scan, const std::stri
   if (rs.obj_fp == nullptr) error_exit(rs, kCantOpen, rs.obj_path);
   rs.obj_in.attach(rs.obj_fp, rs.obj_path, &g_break_requested);
   disp_fname(rs, rs.obj_path);
-  rs.body_out.limit(fmt::kMaxOffset, rs.obj_path);
-  int64_t at = rs.body_out.count();
-  int64_t size = read_module(rs, scan);
-  rs.bodies.push_back(BodyRef{BodyRef::From::kStaged, at, size, rs.obj_path});
+  BodyRef body = place_body(rs);
+  bool staged = body.from == BodyRef::From::kStaged;
+  // The new bodies together must stay within the offsets a library holds.
+  rs.body_out.limit(fmt::kMaxOffset - rs.file_bytes, rs.obj_path);
+  body.size = read_module(rs, scan, staged);
+  if (!staged) {
+    if (body.size > fmt::kMaxOffset - rs.file_bytes - rs.body_out.count()) error_exit(rs, kInvalid, rs.obj_path);
+    rs.file_bytes += body.size;
+  }
+  int64_t size = body.size;
+  rs.bodies.push_back(std::move(body));
   make_rotbl(rs, scan, size);
+  // A new library's index is made once, as large as the file list and the
+  // first module suggest, rather than grown step by step.
+  if (rs.create && rs.header.hdr_modules == 1) defs.reserve(expected_names(rs.ftree.size(), rs.rotbl_rec.symbols));
   put_checked_rotbl(rs, defs);
   rs.obj_in.detach();
   close_stream(rs.obj_fp);

@@ -50,7 +50,7 @@ void add_rotbl(RunState& rs) {
   rs.f8_places.push_back(F8Place{start + f8_at, r.mod_size, r.offset1_f7, r.offset1_f8});
 }
 
-bool pub_redef(RunState& rs, const DefIndex& defs, std::string& symbol, std::string& other) {
+bool pub_redef(RunState& rs, DefIndex& defs, std::string& symbol, std::string& other) {
   if (rs.trace) std::fputs("\npub_redef\n", rs.out);
   DefIndex::Clash clash;
   if (!defs.find_clash(rs.rotbl_rec.symbols, clash)) return false;

@@ -39,7 +39,7 @@ void add_rotbl(RunState& rs);
 // The duplicate check: the earliest definition of `defs` that the current
 // entry defines again, as the symbol and the module holding it; false when
 // there is none.
-bool pub_redef(RunState& rs, const DefIndex& defs, std::string& symbol, std::string& other);
+bool pub_redef(RunState& rs, DefIndex& defs, std::string& symbol, std::string& other);
 
 // Appends `rotbl_rec` to tmp1 after the duplicate check: a clash with an
 // entry already there ends the run, else the entry's global definitions

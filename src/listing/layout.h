@@ -13,9 +13,11 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <span>
 #include <ctime>
 #include <string>
 
+#include "format/stdfnc.h"
 #include "listing/sym_tree.h"
 
 struct RunState;
@@ -33,12 +35,20 @@ struct Listing {
   int page_no = 0;        // the last page begun
   int line_cnt = 0;       // lines counted on the current page
   int col_cnt = 0;        // symbols already placed on the line being built
-  std::string line_buf;   // the symbol-table line being built
-  SymTree sym_tree;       // the symbols of the table being built
+  // Symbol-table lines on their way to the listing: put together here and
+  // written many at a time, before anything else is written.
+  Block lines;
+  std::size_t lines_used = 0;  // bytes of `lines` that hold lines
+  std::size_t line_at = 0;     // where the line being built begins
+  SymTree sym_tree;            // the symbols of the table being built
 };
 
 // "Jan" to "Dec" for the months 0 to 11.
 const char* month_name(int month);
+
+// Adds `value` in decimal, padded with `pad` to `width` characters as
+// printf's %4d (blanks) or %02d (zeros) pads it.
+void put_decimal(std::string& line, int value, std::size_t width, char pad);
 
 // Adds `fill` characters until the line is `column` characters long.
 void fill_to(std::string& line, char fill, std::size_t column);
@@ -51,8 +61,9 @@ void put_ff(Listing& lst);
 // Empties the symbol tree.
 void freel(Listing& lst);
 // Prints the tree as a global table (the caller has written the title and
-// the column header) and empties it.
-void end_glob(Listing& lst);
-// Prints the tree as one module's table (the caller has written the
-// module's title line) with the two empty lines that end it, and empties it.
-void end_mod(Listing& lst);
+// the column header) and empties it. The tree goes to `keep`, its symbols
+// grouped by module: they are the modules' own tables too.
+void end_glob(Listing& lst, SymTree& keep);
+// Prints one module's table of `nodes`, whose names `tree` holds (the caller
+// has written the module's title line), with the two empty lines that end it.
+void end_mod(Listing& lst, const SymTree& tree, std::span<const SymNode> nodes);

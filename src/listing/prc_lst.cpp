@@ -12,6 +12,9 @@
 // steps over the rest, or steps over the whole remainder of the entry.
 #include <algorithm>
 #include <initializer_list>
+#include <span>
+#include <utility>
+#include <vector>
 
 #include "driver/driver.h"
 #include "driver/errors.h"
@@ -23,6 +26,7 @@
 #include "format/stdfnc.h"
 #include "format/trace.h"
 #include "host/host.h"
+#include "intake/def_index.h"
 #include "intake/disp_fname.h"
 #include "intake/rotbl.h"
 #include "listing/layout.h"
@@ -64,8 +68,12 @@ class CountTrace : public FormatTrace {
   int before_ = 0;
 };
 
-// A module-table value as the listing shows it: eight hexadecimal digits.
-unsigned long hex32(int32_t v) { return static_cast<uint32_t>(v); }
+// A module-table value as the listing shows it: eight upper-case
+// hexadecimal digits.
+void put_hex32(std::string& line, int32_t v) {
+  uint32_t u = static_cast<uint32_t>(v);
+  for (int shift = 28; shift >= 0; shift -= 4) line += "0123456789ABCDEF"[(u >> shift) & 0xF];
+}
 
 // The library's file name as the header block shows it: its base name with
 // the extension it was given, in upper case, in the code page of the
@@ -95,8 +103,8 @@ class ListCommand {
   void parse_lst5();
 
   int get_rotbl04();
-  void get_f5lst();
-  void get_f7lst();
+  void get_f5lst(std::size_t entry);
+  void get_f7lst(std::size_t entry);
   int skip_f563();
   void skip_tmnt();
 
@@ -108,6 +116,7 @@ class ListCommand {
   bool selected() const { return rs_.ftree.empty() || fname_search(rs_) >= 0; }
   // Reads the module table; `read` collects the symbols of each selected
   // module, the other modules are stepped over.
+  // `read` is given the entry's place in the table.
   template <class Read>
   void for_each_module(Read read);
   // Reads the symbol records of one kind (tag `record`) into the tree with
@@ -121,17 +130,30 @@ class ListCommand {
   void global_title(const char* format, int count);
   void module_title(int count);
   // A per-module section: its page and title, then for each selected module
-  // its title line with the count that `collect` returns, and its table.
-  template <class Collect>
-  void module_section(const char* title, Collect collect);
+  // its title line with its count of symbols, and its table: the module's
+  // symbols of `tree`, which the library's table of them left. `traced`
+  // shows what reading the entry's records would show in a trace.
+  template <class Traced>
+  void module_section(const char* title, const SymTree& tree, Traced traced);
+  void trace_f5lst(std::span<const SymNode> nodes);
 
   RunState& rs_;
   RecIn in_;
   Listing lst_;
   SymCounts n_;
-  SymbolTables names_;  // the names of the record being read
   CountTrace counts_;
+  // The library's tables of public and of external symbols, for the module
+  // sections, and where each entry ends: the module sections read no symbol.
+  SymTree publics_;
+  SymTree externals_;
+  std::vector<int64_t> entry_ends_;
+  std::vector<int64_t> symbols_end_;  // the first record after an entry's public, EQU and BIT records
 };
+
+// The trace formats of the running symbol counts.
+constexpr const char* kPublicCount = "_public synbol count = %d";
+constexpr const char* kEquCount = "_public EQU count = %d";
+constexpr const char* kBitCount = "_public BIT count = %d";
 
 void ListCommand::run() {
   rs_.cur_file = rs_.lib_name;
@@ -165,11 +187,12 @@ void ListCommand::rewind() {
 
 template <class Read>
 void ListCommand::for_each_module(Read read) {
-  while (get_rotbl04() != 0) {
+  for (std::size_t entry = 0; get_rotbl04() != 0; ++entry) {
     if (selected())
-      read();
+      read(entry);
     else
       skip_tmnt();
+    if (entry_ends_.size() == entry) entry_ends_.push_back(in_.tell());
   }
 }
 
@@ -208,13 +231,20 @@ void ListCommand::parse_lst1() {
   }
 }
 
+// The lines of the module table and the modules' titles are put together
+// by hand: a thousand modules make thousands of them.
 void ListCommand::module_line() {
   const TableEntry& r = rs_.rotbl_rec;
-  std::string name = r.mod_name;
-  fill_to(name, '.', 14);
-  std::fputs(name.c_str(), lst_.fp);
-  std::fprintf(lst_.fp, " offset: %08lXH ", hex32(r.mod_offset));
-  std::fprintf(lst_.fp, "module size: %08lXH \n", hex32(r.mod_size));
+  std::string line;
+  line.reserve(r.mod_name.size() + 48);
+  line += r.mod_name;
+  fill_to(line, '.', 14);
+  line += " offset: ";
+  put_hex32(line, r.mod_offset);
+  line += "H module size: ";
+  put_hex32(line, r.mod_size);
+  line += "H \n";
+  std::fwrite(line.data(), 1, line.size(), lst_.fp);
 }
 
 void ListCommand::global_title(const char* format, int count) {
@@ -228,13 +258,14 @@ void ListCommand::parse_lst2() {
   trace(",parse_lst2\n");
   rewind();
   n_ = SymCounts{};
-  for_each_module([this] {
+  lst_.sym_tree.reserve(expected_names(rs_.header));
+  for_each_module([this](std::size_t entry) {
     if (rs_.ftree.empty() && rs_.v) rs_.all_files = true;
     disp_fname(rs_, host::module_file_name(rs_.rotbl_rec.mod_name));
-    get_f5lst();
+    get_f5lst(entry);
   });
   global_title("PUBLIC symbol table ( symbol count = %04d ) \n\n", n_.pub + n_.equ + n_.bit);
-  end_glob(lst_);
+  end_glob(lst_, publics_);
 }
 
 // The library's EXTERN table: the external names of the selected modules.
@@ -242,43 +273,66 @@ void ListCommand::parse_lst3() {
   trace(",parse_lst3\n");
   rewind();
   n_ = SymCounts{};
-  for_each_module([this] { get_f7lst(); });
+  lst_.sym_tree.reserve(expected_names(rs_.header));
+  for_each_module([this](std::size_t entry) { get_f7lst(entry); });
   global_title("EXTERN symbol table ( symbol count = %04d ) \n\n", n_.ext);
-  end_glob(lst_);
+  end_glob(lst_, externals_);
 }
 
 void ListCommand::module_title(int count) {
-  std::fprintf(lst_.fp, "Module_name: %s ( symbol count ) = %4d\n\n", rs_.rotbl_rec.mod_name.c_str(), count);
+  std::string line;
+  line.reserve(rs_.rotbl_rec.mod_name.size() + 48);
+  line += "Module_name: ";
+  line += rs_.rotbl_rec.mod_name;
+  line += " ( symbol count ) = ";
+  put_decimal(line, count, 4, ' ');
+  line += "\n\n";
+  std::fwrite(line.data(), 1, line.size(), lst_.fp);
 }
 
-template <class Collect>
-void ListCommand::module_section(const char* title, Collect collect) {
+template <class Traced>
+void ListCommand::module_section(const char* title, const SymTree& tree, Traced traced) {
   rewind();
   lst_page(lst_);
   std::fputs(title, lst_.fp);
   lst_.line_cnt += 4;
-  for_each_module([&] {
-    n_ = SymCounts{};
-    module_title(collect());
-    end_mod(lst_);
+  std::size_t module = 0;
+  for_each_module([&](std::size_t entry) {
+    std::span<const SymNode> nodes = tree.of_module(module++);
+    traced(nodes);
+    // The library's table read the entry's symbols: on to its end.
+    rs_.lib_in.seek(entry_ends_[entry]);
+    module_title(static_cast<int>(nodes.size()));
+    end_mod(lst_, tree, nodes);
   });
+}
+
+// What reading a module's public, EQU and BIT symbols shows in a trace: the
+// count of each kind running up, in the order the entry lists them.
+void ListCommand::trace_f5lst(std::span<const SymNode> nodes) {
+  trace(",get_f5lst\n");
+  if (!rs_.trace) return;
+  for (auto [kind, format] : {std::pair{SymKind::kPublic, kPublicCount}, std::pair{SymKind::kEqu, kEquCount},
+                              std::pair{SymKind::kBit, kBitCount}}) {
+    counts_.start(format, 0);
+    int n = 0;
+    for (const SymNode& node : nodes)
+      if (node.kind == kind) counts_.symbol_read(kind, ++n);
+  }
 }
 
 // Each selected module's PUBLIC table.
 void ListCommand::parse_lst4() {
   trace(",parse_lst4\n");
-  module_section("PUBLIC symbol table\n\n", [this] {
-    get_f5lst();
-    return n_.pub + n_.equ + n_.bit;
-  });
+  module_section("PUBLIC symbol table\n\n", publics_, [this](std::span<const SymNode> nodes) { trace_f5lst(nodes); });
 }
 
 // Each selected module's EXTERN table.
 void ListCommand::parse_lst5() {
   trace(",parse_lst5\n");
-  module_section("EXTERN symbol table\n\n", [this] {
-    get_f7lst();
-    return n_.ext;
+  module_section("EXTERN symbol table\n\n", externals_, [this](std::span<const SymNode>) {
+    trace(",get_f7lst\n");
+    trace("_run skip_f563\n");
   });
 }
 
@@ -296,14 +350,11 @@ int ListCommand::get_rotbl04() {
 
 template <class Read>
 int ListCommand::read_names(int tag, int record, Read read, int& count, const char* trace_format) {
+  SymTree& tree = lst_.sym_tree;
   for (; tag == record; tag = in_.get_tag()) {
-    free_tables(names_);
     counts_.start(trace_format, count);
-    read(in_, &names_, trace_format != nullptr && rs_.trace ? &counts_ : nullptr);
-    names_.for_each_name([&](std::string_view name) {
-      ++count;
-      lst_.sym_tree.add_sym(name);
-    });
+    read(in_, tree.tables(), trace_format != nullptr && rs_.trace ? &counts_ : nullptr);
+    count += tree.add_read();
   }
   return tag;
 }
@@ -315,24 +366,30 @@ void ListCommand::skip_to_end(int tag, std::initializer_list<int> allowed) {
 
 // Collects the public, EQU and BIT symbols of the current entry. The entry
 // holds them in this order, so equal names keep this order in the tables.
-void ListCommand::get_f5lst() {
+void ListCommand::get_f5lst(std::size_t entry) {
   trace(",get_f5lst\n");
   SymTree& tree = lst_.sym_tree;
   tree.set_module(rs_.rotbl_rec.mod_name);
   tree.set_kind(SymKind::kPublic);
-  int tag = read_names(in_.get_tag(), fmt::kF5, get_repf4, n_.pub, "_public synbol count = %d");
+  int tag = read_names(in_.get_tag(), fmt::kF5, get_repf4, n_.pub, kPublicCount);
   tree.set_kind(SymKind::kEqu);
-  tag = read_names(tag, fmt::kF6, get_repf5, n_.equ, "_public EQU count = %d");
+  tag = read_names(tag, fmt::kF6, get_repf5, n_.equ, kEquCount);
   tree.set_kind(SymKind::kBit);
-  tag = read_names(tag, fmt::kFA, get_repfa, n_.bit, "_public BIT count = %d");
+  tag = read_names(tag, fmt::kFA, get_repfa, n_.bit, kBitCount);
+  symbols_end_.resize(entry + 1);
+  symbols_end_[entry] = in_.tell() - 1;
   skip_to_end(tag, {fmt::kF3, fmt::kF7, fmt::kF8, fmt::kF9});
 }
 
 // Collects the external names of the current entry.
-void ListCommand::get_f7lst() {
+void ListCommand::get_f7lst(std::size_t entry) {
   trace(",get_f7lst\n");
   lst_.sym_tree.set_module(rs_.rotbl_rec.mod_name);
   lst_.sym_tree.set_kind(SymKind::kExternal);
+  // The library's PUBLIC table read the public, EQU and BIT records: on
+  // from where they end. What is stepped over from there on is what the
+  // steps from the entry's symbols on would still step over.
+  rs_.lib_in.seek(symbols_end_[entry]);
   int tag = read_names(skip_f563(), fmt::kF7, get_repf6, n_.ext, nullptr);
   skip_to_end(tag, {fmt::kF8, fmt::kF9});
 }
