@@ -20,9 +20,4 @@ int vorna_main(int argc, char** argv) {
 
 }  // namespace
 
-#ifdef _WIN32
-// The wide arguments: every name that Windows takes, whatever the code page.
-int wmain(int argc, wchar_t** argv) { return host::run_main(vorna_main, argc, argv); }
-#else
-int main(int argc, char** argv) { return vorna_main(argc, argv); }
-#endif
+HOST_PROGRAM_MAIN(vorna_main)

@@ -39,9 +39,4 @@ int dump_main(int argc, char** argv) {
 
 }  // namespace
 
-#ifdef _WIN32
-// The wide arguments: every name that Windows takes, whatever the code page.
-int wmain(int argc, wchar_t** argv) { return host::run_main(dump_main, argc, argv); }
-#else
-int main(int argc, char** argv) { return dump_main(argc, argv); }
-#endif
+HOST_PROGRAM_MAIN(dump_main)

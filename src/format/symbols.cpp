@@ -4,7 +4,6 @@
 #include "format/stdfnc.h"
 #include "format/trace.h"
 
-
 void SymbolTables::clear() {
   clear_lists();
   names_.clear();

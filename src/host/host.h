@@ -57,6 +57,14 @@ std::optional<std::string> env(const char* var);
 #ifdef _WIN32
 // Runs a program's `main` on the arguments of wmain, as names of the program.
 int run_main(int (*main)(int, char**), int argc, wchar_t** argv);
+// The entry point of a program whose work `program_main` does: on Windows
+// it takes the wide arguments, every name that Windows takes, whatever the
+// code page.
+#define HOST_PROGRAM_MAIN(program_main) \
+  int wmain(int argc, wchar_t** argv) { return host::run_main(program_main, argc, argv); }
+#else
+#define HOST_PROGRAM_MAIN(program_main) \
+  int main(int argc, char** argv) { return program_main(argc, argv); }
 #endif
 // A module's name is its file's base name as libraries hold it: on Windows
 // in the ANSI code page, as libraries always have; nullopt when that code

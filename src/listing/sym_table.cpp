@@ -82,14 +82,17 @@ char* put_symbol(Listing& lst, const SymTree& tree, const SymNode& node) {
   char* p = field_start(lst);
   put(p, "  ");
   put(p, tree.name(node));
-  if (node.kind == SymKind::kEqu || node.kind == SymKind::kBit) put(p, mark(node.kind));
+  put(p, mark(node.kind));
   return p;
 }
+
+// The line being built holds what is placed up to `p`.
+void end_field(Listing& lst, char* p) { lst.lines_used = static_cast<std::size_t>(p - lst.lines.data()); }
 
 // Ends the line being built.
 void end_line(Listing& lst, char* p) {
   *p++ = '\n';
-  lst.lines_used = static_cast<std::size_t>(p - lst.lines.data());
+  end_field(lst, p);
 }
 
 // Places a symbol and its module on a global table line.
@@ -99,10 +102,7 @@ void prt_sym2(Listing& lst, const SymNode& node) {
   put(p, " ");
   put(p, lst.sym_tree.module(node));
   fill_to(lst, p, kBlanks, 40);
-  if (++lst.col_cnt < 2) {
-    lst.lines_used = static_cast<std::size_t>(p - lst.lines.data());
-    return;
-  }
+  if (++lst.col_cnt < 2) return end_field(lst, p);
   lst.col_cnt = 0;
   end_line(lst, p);
   if (++lst.line_cnt >= kPageLength) {
@@ -117,10 +117,7 @@ void prt_sym2(Listing& lst, const SymNode& node) {
 void prt_sym4(Listing& lst, const SymTree& tree, const SymNode& node) {
   char* p = put_symbol(lst, tree, node);
   fill_to(lst, p, kBlanks, 20 * static_cast<std::size_t>(lst.col_cnt + 1));
-  if (++lst.col_cnt < 4) {
-    lst.lines_used = static_cast<std::size_t>(p - lst.lines.data());
-    return;
-  }
+  if (++lst.col_cnt < 4) return end_field(lst, p);
   lst.col_cnt = 0;
   end_line(lst, p);
   if (++lst.line_cnt >= kPageLength) {
