@@ -24,7 +24,8 @@ inline void copy_name(char* to, const char* from, std::size_t n) {
   } else if (n > 16 && n <= 32) {
     std::memcpy(to, from, 16);
     std::memcpy(to + n - 16, from + n - 16, 16);
-  } else {
+  } else if (n > 0) {
+    // An empty name may point nowhere, which memcpy must not be given.
     std::memcpy(to, from, n);
   }
 }
