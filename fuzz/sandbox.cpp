@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "driver/driver.h"
-#include "driver/errors.h"
+#include "core/errors.h"
 #include "driver/run_state.h"
 
 namespace fuzz {
@@ -160,11 +160,11 @@ int run(const std::vector<std::string>& args) {
   {
     RunState rs(place.out, place.err);
     outcome.status = run_vorna(rs, static_cast<int>(words.size()), argv.data());
-    outcome.trace = rs.trace;
-    outcome.command = command_of(rs.cmd_code);
-    outcome.library = rs.lib_name;
-    outcome.backup = rs.path + rs.name + ".BAK";
-    outcome.listing = rs.list_name;
+    outcome.trace = rs.line.trace;
+    outcome.command = command_of(rs.line.cmd_code);
+    outcome.library = rs.files.lib_name;
+    outcome.backup = rs.files.path + rs.files.name + ".BAK";
+    outcome.listing = rs.files.list_name;
   }
   check(outcome, before);
   return outcome.status;

@@ -9,7 +9,8 @@
 #include <string>
 #include <utility>
 
-#include "driver/errors.h"
+#include "core/errors.h"
+#include "driver/driver.h"
 #include "driver/run_state.h"
 #include "driver_e2e.h"
 #include "format/error.h"
@@ -32,7 +33,7 @@ Report report(const RunAbort& abort) {
     Report result;
     {
         RunState rs(out, err);
-        rs.cur_file = "CUR.LIB";
+        rs.files.cur_file = "CUR.LIB";
         result.status = report_error(rs, abort);
     }
     for (auto [fp, text] : {std::pair{out, &result.out}, std::pair{err, &result.err}}) {

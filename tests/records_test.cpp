@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/trace_out.h"
 #include "format/error.h"
 #include "format/module.h"
 #include "format/name_store.h"
@@ -578,12 +579,16 @@ TEST_F(Records, InterruptEndsReadingAtTheNextTagOrBlock) {
 
 // ---- trace output ----
 
-TEST_F(Records, MoveCursorWritesTheAnsiPositionOneBased) {
+TEST_F(Records, MoveCursorWritesTheAnsiPositionOneBasedOnlyWhenTracing) {
     std::FILE* fp = scratch();
-    move_cursor(fp, 1, 24);
-    move_cursor(fp, 0, 0);
+    TraceOut(fp, false).move_cursor(3, 3);
+    TraceOut(fp, false).print("%d", 7);
+    TraceOut trace(fp, true);
+    trace.move_cursor(1, 24);
+    trace.move_cursor(0, 0);
+    trace.print("<%s>", "k");
     const ByteVec text = contents(fp);
-    EXPECT_EQ(std::string(text.begin(), text.end()), "\x1b[25;2H\x1b[1;1H");
+    EXPECT_EQ(std::string(text.begin(), text.end()), "\x1b[25;2H\x1b[1;1H<k>");
 }
 
 }  // namespace

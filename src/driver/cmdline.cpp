@@ -14,55 +14,71 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/errors.h"
 #include "driver/driver.h"
-#include "driver/errors.h"
-#include "driver/run_state.h"
 #include "format/formats.h"
 #include "host/host.h"
 
 namespace {
+
+// The command line as it is parsed: what it gives so far, and where the
+// parser stands.
+struct CmdlineParse {
+  CmdlineParse(CommandLine& command_line, std::FILE* out_stream) : line(command_line), out(out_stream) {}
+  ~CmdlineParse() { close_stream(cmd_fp); }
+  CmdlineParse(const CmdlineParse&) = delete;
+  CmdlineParse& operator=(const CmdlineParse&) = delete;
+
+  CommandLine& line;
+  std::FILE* out;  // the trace of the names
+  bool o = false;
+  bool f = false;
+  bool opt_error = false;  // the option word just read is not valid
+  std::string cmd_file_name;
+  std::FILE* cmd_fp = nullptr;
+};
 
 // What some editors write at the start of a text file in UTF-8.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool ends_word(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\0'; }
 
-void usage(RunState& rs) { error_exit(rs, kUsage); }
+void usage() { error_exit(kUsage); }
 
 // Handles the letters of one option word (the text after '-'); returns the
 // position where the word ended. Goes on to the end of the word after a fault.
-std::size_t parse_option(RunState& rs, const char* word) {
-  rs.opt_error = false;
+std::size_t parse_option(CmdlineParse& ps, const char* word) {
+  ps.opt_error = false;
   std::size_t i = 0;
   for (; !ends_word(word[i]); ++i) {
     char c = word[i];
     switch (c) {
       case 'a': case 'r': case 'd': case 'x': case 'l':
       case 'A': case 'R': case 'D': case 'X': case 'L':
-        if (rs.cmd_code != 0) rs.opt_error = true;
-        rs.cmd_code = c;
+        if (ps.line.cmd_code != 0) ps.opt_error = true;
+        ps.line.cmd_code = c;
         break;
       case 'f': case 'F':
-        if (rs.lib_name.empty() || rs.f) rs.opt_error = true;
-        rs.f = true;
+        if (ps.line.lib_name.empty() || ps.f) ps.opt_error = true;
+        ps.f = true;
         break;
       case 'o': case 'O':
-        if (rs.o) rs.opt_error = true;
-        rs.o = true;
+        if (ps.o) ps.opt_error = true;
+        ps.o = true;
         break;
       case 'u': case 'U':
-        if (rs.u) rs.opt_error = true;
-        rs.u = true;
+        if (ps.line.u) ps.opt_error = true;
+        ps.line.u = true;
         break;
       case 'v': case 'V':
-        if (rs.v) rs.opt_error = true;
-        rs.v = true;
+        if (ps.line.v) ps.opt_error = true;
+        ps.line.v = true;
         break;
       case 'k': case 'K':
-        rs.trace = true;
+        ps.line.trace = true;
         break;
       default:
-        rs.opt_error = true;
+        ps.opt_error = true;
         break;
     }
   }
@@ -75,31 +91,31 @@ std::string with_default_ext(const std::string& name) {
   return name;
 }
 
-void add_name(RunState& rs, const std::string& word) {
-  if (rs.lib_name.empty()) {
-    if (!rs.o) usage(rs);
-    rs.lib_name = word;
+void add_name(CmdlineParse& ps, const std::string& word) {
+  if (ps.line.lib_name.empty()) {
+    if (!ps.o) usage();
+    ps.line.lib_name = word;
     return;
   }
-  if (!rs.f) usage(rs);
+  if (!ps.f) usage();
   std::string name = with_default_ext(word);
   std::string base = host::base_name(name);
-  rs.ftree.push_back(FtreeNode{false, std::move(name), std::move(base)});
-  if (rs.trace) std::fprintf(rs.out, "ftree->%s ", rs.ftree.back().name.c_str());
+  ps.line.ftree.push_back(FtreeNode{std::move(name), std::move(base)});
+  if (ps.line.trace) std::fprintf(ps.out, "ftree->%s ", ps.line.ftree.back().name.c_str());
 }
 
 // Reads the next line, however long, into `line`; false at the end of the
 // file. A CR before the line end is dropped, so that files written on
 // Windows read the same everywhere.
-bool read_cmdfile_line(RunState& rs, std::string& line) {
+bool read_cmdfile_line(CmdlineParse& ps, std::string& line) {
   line.clear();
-  int c = std::fgetc(rs.cmd_fp);
+  int c = std::fgetc(ps.cmd_fp);
   if (c == EOF) {
-    if (std::ferror(rs.cmd_fp)) error_exit(rs, kReadError, rs.cmd_file_name);
+    if (std::ferror(ps.cmd_fp)) error_exit(kReadError, ps.cmd_file_name);
     return false;
   }
-  for (; c != EOF && c != '\n'; c = std::fgetc(rs.cmd_fp)) line.push_back(static_cast<char>(c));
-  if (std::ferror(rs.cmd_fp)) error_exit(rs, kReadError, rs.cmd_file_name);
+  for (; c != EOF && c != '\n'; c = std::fgetc(ps.cmd_fp)) line.push_back(static_cast<char>(c));
+  if (std::ferror(ps.cmd_fp)) error_exit(kReadError, ps.cmd_file_name);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return true;
 }
@@ -108,64 +124,64 @@ bool read_cmdfile_line(RunState& rs, std::string& line) {
 // opening quote. The name ends at the next quote; there are no escapes,
 // since a '\\' separates directories. Returns the position after the
 // closing quote.
-const char* quoted_name(RunState& rs, const char* p, long line_no) {
+const char* quoted_name(CmdlineParse& ps, const char* p, long line_no) {
   const char* close = std::strchr(p + 1, '"');
-  if (close == nullptr) open_quote(rs, rs.cmd_file_name, line_no);
+  if (close == nullptr) open_quote(ps.cmd_file_name, line_no);
   // An empty name names nothing.
-  if (close == p + 1) usage(rs);
-  add_name(rs, std::string(p + 1, close));
+  if (close == p + 1) usage();
+  add_name(ps, std::string(p + 1, close));
   return close + 1;
 }
 
-void parse_cmdfile_line(RunState& rs, const std::string& line, long line_no) {
+void parse_cmdfile_line(CmdlineParse& ps, const std::string& line, long line_no) {
   const char* p = line.c_str();  // a NUL in the line ends it
   for (;;) {
     while (*p == ' ' || *p == '\t') ++p;
     if (*p == '\n' || *p == '\0') return;
     if (*p == '-') {
-      p += 1 + parse_option(rs, p + 1);
-      if (rs.opt_error) usage(rs);
+      p += 1 + parse_option(ps, p + 1);
+      if (ps.opt_error) usage();
     } else if (*p == '@') {
-      usage(rs);
+      usage();
     } else if (*p == '"') {
-      p = quoted_name(rs, p, line_no);
+      p = quoted_name(ps, p, line_no);
     } else {
       const char* start = p;
       while (!ends_word(*p)) ++p;
-      add_name(rs, std::string(start, p));
+      add_name(ps, std::string(start, p));
     }
   }
 }
 
-void read_cmdfile(RunState& rs, const char* file_name) {
-  rs.cmd_file_name = file_name;
-  rs.cmd_fp = host::open_text_read(rs.cmd_file_name);
-  if (rs.cmd_fp == nullptr) error_exit(rs, kCmdFileNotFound, rs.cmd_file_name);
+void read_cmdfile(CmdlineParse& ps, const char* file_name) {
+  ps.cmd_file_name = file_name;
+  ps.cmd_fp = host::open_text_read(ps.cmd_file_name);
+  if (ps.cmd_fp == nullptr) error_exit(kCmdFileNotFound, ps.cmd_file_name);
   std::string line;
-  for (long line_no = 1; read_cmdfile_line(rs, line); ++line_no) {
+  for (long line_no = 1; read_cmdfile_line(ps, line); ++line_no) {
     if (line_no == 1 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
-    parse_cmdfile_line(rs, host::from_text_file(line), line_no);
-    if (rs.opt_error) usage(rs);
+    parse_cmdfile_line(ps, host::from_text_file(line), line_no);
+    if (ps.opt_error) usage();
   }
-  close_stream(rs.cmd_fp);
+  close_stream(ps.cmd_fp);
 }
 
-void validate(RunState& rs) {
-  if (rs.lib_name.empty()) usage(rs);
-  Command command = command_of(rs.cmd_code);
-  if (command == Command::kNone) usage(rs);
+void validate(CmdlineParse& ps) {
+  if (ps.line.lib_name.empty()) usage();
+  Command command = command_of(ps.line.cmd_code);
+  if (command == Command::kNone) usage();
   // Without names extract and list work on the whole library; an option f
   // without names is no list at all.
-  if (rs.ftree.empty() && (needs_names(command) || rs.f)) usage(rs);
-  rs.command = command;
+  if (ps.line.ftree.empty() && (needs_names(command) || ps.f)) usage();
+  ps.line.command = command;
 }
 
-void trace_cmdline(RunState& rs) {
-  std::fprintf(rs.out, "\nu=%d v=%d o=%d f=%d\n", rs.u, rs.v, rs.o, rs.f);
-  std::fprintf(rs.out, "cmd_code=%c", rs.cmd_code);
-  std::fprintf(rs.out, "  library=%s\n", rs.lib_name.c_str());
-  for (const FtreeNode& node : rs.ftree) std::fprintf(rs.out, " %s", node.name.c_str());
-  std::fputs("\n", rs.out);
+void trace_cmdline(CmdlineParse& ps) {
+  std::fprintf(ps.out, "\nu=%d v=%d o=%d f=%d\n", ps.line.u, ps.line.v, ps.o, ps.f);
+  std::fprintf(ps.out, "cmd_code=%c", ps.line.cmd_code);
+  std::fprintf(ps.out, "  library=%s\n", ps.line.lib_name.c_str());
+  for (const FtreeNode& node : ps.line.ftree) std::fprintf(ps.out, " %s", node.name.c_str());
+  std::fputs("\n", ps.out);
 }
 
 // The lines of --help after the usage text.
@@ -194,17 +210,18 @@ bool answer_request(RunState& rs, int argc, char** argv) {
 }
 
 void parse_cmdline(RunState& rs, int argc, char** argv) {
+  CmdlineParse ps(rs.line, rs.out);
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (arg[0] == '-') {
-      parse_option(rs, arg + 1);
-      if (rs.opt_error) usage(rs);
+      parse_option(ps, arg + 1);
+      if (ps.opt_error) usage();
     } else if (arg[0] == '@') {
-      read_cmdfile(rs, arg + 1);
+      read_cmdfile(ps, arg + 1);
     } else {
-      add_name(rs, arg);
+      add_name(ps, arg);
     }
   }
-  validate(rs);
-  if (rs.trace) trace_cmdline(rs);
+  validate(ps);
+  if (rs.line.trace) trace_cmdline(ps);
 }

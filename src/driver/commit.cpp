@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <string>
 
+#include "core/errors.h"
+#include "core/relocatable.h"
 #include "driver/driver.h"
-#include "driver/errors.h"
-#include "driver/run_state.h"
 #include "format/formats.h"
 #include "format/library.h"
 #include "format/stdfnc.h"
@@ -26,18 +26,18 @@ namespace {
 // relocatable file that does not fit is named: the first whose body would
 // end past the limit, else the last one before the first body that would
 // (it pushed the bodies after it past).
-void check_offsets(RunState& rs, int64_t first_body) {
+void check_offsets(const RunState& rs, const CommitPlan& plan, int64_t first_body) {
   int64_t end = first_body;
   const std::string* pusher = nullptr;
   bool passed = false;
-  for (const BodyRef& body : rs.bodies) {
+  for (const BodyRef& body : plan.bodies) {
     end += body.size;
     passed = passed || end > fmt::kMaxOffset;
     if (body.source.empty()) continue;
-    if (passed) error_exit(rs, kInvalid, body.source);
+    if (passed) error_exit(kInvalid, body.source);
     pusher = &body.source;
   }
-  if (passed) error_exit(rs, kInvalid, pusher != nullptr ? *pusher : rs.lib_name);
+  if (passed) error_exit(kInvalid, pusher != nullptr ? *pusher : rs.files.lib_name);
 }
 
 // The F8 record of an entry in the new library: the body's offset, its
@@ -56,19 +56,19 @@ std::string f8_record(int64_t base, const F8Place& place) {
 // of `table_size` bytes, its end mark and the earlier bodies. Where the F8
 // records lie and what they count is known from the commands, so the table
 // is not read record by record again.
-void get_offset(RunState& rs, RecOut& out, int64_t header_size, int64_t table_size) {
-  if (rs.trace) std::fputs(",get_offset", rs.out);
+void get_offset(RunState& rs, const CommitPlan& plan, RecOut& out, int64_t header_size, int64_t table_size) {
+  if (rs.line.trace) std::fputs(",get_offset", rs.out);
   InputFile tmp1;
-  tmp1.attach(rs.tmp1_fp, "TMP_FILE", &g_break_requested);
+  tmp1.attach(rs.files.tmp1_fp, "TMP_FILE", &g_break_requested);
   RecIn in(tmp1, "TMP_FILE");
   int64_t body_offset = 0;
-  auto place = rs.f8_places.begin();
+  auto place = plan.f8_places.begin();
   std::string f8;
   int64_t f8_at = -1;  // where `f8` goes in the table
   for (std::span<char> chunk = in.get_block(table_size); !chunk.empty(); chunk = in.get_block(table_size)) {
     int64_t chunk_at = in.tell() - static_cast<int64_t>(chunk.size());
     for (;;) {
-      if (f8_at < 0 && place != rs.f8_places.end()) {
+      if (f8_at < 0 && place != plan.f8_places.end()) {
         f8 = f8_record(header_size + table_size + 1 + body_offset, *place);
         f8_at = place->at;
         body_offset += static_cast<uint32_t>(place->body_size);
@@ -112,110 +112,112 @@ class Writeback {
 void copy_run(RunState& rs, std::FILE* from, const BodyRef& run, const std::string& name, Writeback& writeback) {
   bool staged = run.from == BodyRef::From::kStaged;
   for (int64_t done = 0; done < run.size; done += kWritebackPiece) {
-    poll_break(rs);
+    poll_break();
     int64_t piece = std::min(kWritebackPiece, run.size - done);
-    switch (host::copy_range(from, run.at + done, piece, rs.tmp3_fp)) {
+    switch (host::copy_range(from, run.at + done, piece, rs.files.tmp3_fp)) {
       case host::Copy::kDone: break;
-      case host::Copy::kReadFailed: error_exit(rs, kReadError, name);
-      case host::Copy::kWriteFailed: error_exit(rs, kDiskFull);
+      case host::Copy::kReadFailed: error_exit(kReadError, name);
+      case host::Copy::kWriteFailed: error_exit(kDiskFull);
     }
     writeback.wrote(piece);
     // A staged body is used once: its pages go back while the new
     // library's pieces are on their way to the device. The trace flag
     // keeps the working files as they were written, should the run fail.
-    if (staged && !rs.trace) host::release_range(rs.tmp2_fp, run.at + done, piece);
+    if (staged && !rs.line.trace) host::release_range(rs.files.tmp2_fp, run.at + done, piece);
   }
 }
 
 // A body left in its relocatable file is copied from there, provided the
 // file is still the one that was read: a file changed since is refused.
 void copy_from_file(RunState& rs, const BodyRef& body, Writeback& writeback) {
-  rs.obj_fp = host::open_read(body.source);
+  RelocatableFile file;
   host::FileStamp now;
-  if (rs.obj_fp == nullptr || !host::stream_stamp(rs.obj_fp, now) || !(now == body.stamp))
-    error_exit(rs, kInvalid, body.source);
-  copy_run(rs, rs.obj_fp, body, body.source, writeback);
-  close_stream(rs.obj_fp);
+  if (!file.try_open(body.source) || !host::stream_stamp(file.fp(), now) || !(now == body.stamp))
+    error_exit(kInvalid, body.source);
+  copy_run(rs, file.fp(), body, body.source, writeback);
 }
 
 // Copies the bodies into the new library from where they lie, each run of
 // bodies that lie back to back in the old library or in tmp2 at once.
-void copy_bodies(RunState& rs, Writeback& writeback) {
-  for (auto body = rs.bodies.begin(); body != rs.bodies.end();) {
+void copy_bodies(RunState& rs, const CommitPlan& plan, Writeback& writeback) {
+  for (auto body = plan.bodies.begin(); body != plan.bodies.end();) {
     if (body->from == BodyRef::From::kFile) {
       copy_from_file(rs, *body++, writeback);
       continue;
     }
     BodyRef run = *body;
-    for (++body; body != rs.bodies.end() && body->from == run.from && body->at == run.at + run.size; ++body)
+    for (++body; body != plan.bodies.end() && body->from == run.from && body->at == run.at + run.size; ++body)
       run.size += body->size;
     if (run.from == BodyRef::From::kStaged)
-      copy_run(rs, rs.tmp2_fp, run, "TMP_FILE", writeback);
+      copy_run(rs, rs.files.tmp2_fp, run, "TMP_FILE", writeback);
     else
-      copy_run(rs, rs.lib_fp, run, rs.lib_name, writeback);
+      copy_run(rs, rs.files.lib_fp, run, rs.files.lib_name, writeback);
   }
 }
 
 // Back to the start of a working file that the command has written.
-void rewind_work_file(RunState& rs, std::FILE* fp) {
-  if (!host::seek(fp, 0, SEEK_SET)) error_exit(rs, kSeekError, "TMP_FILE");
+void rewind_work_file(std::FILE* fp) {
+  if (!host::seek(fp, 0, SEEK_SET)) error_exit(kSeekError, "TMP_FILE");
 }
 
-void write_library(RunState& rs) {
-  int64_t table_size = rs.table_out.count();
-  int64_t header_size = ::header_size(rs.header);
-  check_offsets(rs, header_size + table_size + 1);
-  if (rs.tmp3_fp == nullptr && !take_work_file(rs, rs.tmp3, rs.tmp3_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
-  rs.tmp3_made = true;
-  rewind_work_file(rs, rs.tmp1_fp);
+void write_library(RunState& rs, const CommitPlan& plan) {
+  int64_t table_size = plan.table_out.count();
+  int64_t header_size = ::header_size(plan.header);
+  check_offsets(rs, plan, header_size + table_size + 1);
+  if (rs.files.tmp3_fp == nullptr && !take_work_file(rs, rs.files.tmp3, rs.files.tmp3_fp)) error_exit(kCantOpen, "TMP_FILE");
+  rs.files.tmp3_made = true;
+  rewind_work_file(rs.files.tmp1_fp);
 
-  RecOut out(rs.tmp3_fp);
-  Writeback writeback(rs.tmp3_fp);
-  if (rs.trace) std::fputs(",put header", rs.out);
-  put_header(out, rs.header);
-  get_offset(rs, out, header_size, table_size);
+  RecOut out(rs.files.tmp3_fp);
+  Writeback writeback(rs.files.tmp3_fp);
+  if (rs.line.trace) std::fputs(",put header", rs.out);
+  put_header(out, plan.header);
+  get_offset(rs, plan, out, header_size, table_size);
   out.put_byte(fmt::kEnd);
   out.flush();
   writeback.wrote(out.count());
-  copy_bodies(rs, writeback);
+  copy_bodies(rs, plan, writeback);
   // The bodies went past the stream, which writes the last byte at the end.
-  if (!host::seek(rs.tmp3_fp, 0, SEEK_END)) error_exit(rs, kSeekError, "TMP_FILE");
+  if (!host::seek(rs.files.tmp3_fp, 0, SEEK_END)) error_exit(kSeekError, "TMP_FILE");
   out.put_byte(fmt::kEnd);
   out.flush();
-  if (!host::sync_stream(rs.tmp3_fp)) error_exit(rs, kCloseFailed);
+  if (!host::sync_stream(rs.files.tmp3_fp)) error_exit(kCloseFailed);
 }
 
-void put_in_place(RunState& rs) {
-  if (rs.command == Command::kDelete && rs.header.hdr_modules == 0) {
+void put_in_place(RunState& rs, const CommitPlan& plan) {
+  if (rs.line.command == Command::kDelete && plan.header.hdr_modules == 0) {
     // No module is left: the library becomes its backup.
-    if (!host::retire_library(rs.lib_file, rs.bak_name)) error_exit(rs, kCantOpen, rs.lib_file);
-    host::drop_work_file(rs.tmp3, rs.tmp3_fp, true);
+    if (!host::retire_library(rs.files.lib_file, rs.files.bak_name)) error_exit(kCantOpen, rs.files.lib_file);
+    host::drop_work_file(rs.files.tmp3, rs.files.tmp3_fp, true);
   } else {
-    if (!host::install_library(rs.tmp3_fp, rs.tmp3, rs.lib_file, rs.bak_name))
-      error_exit(rs, kCantOpen, rs.lib_file);
+    if (!host::install_library(rs.files.tmp3_fp, rs.files.tmp3, rs.files.lib_file, rs.files.bak_name))
+      error_exit(kCantOpen, rs.files.lib_file);
     // The working file has become the new library: let go of it, and
     // nothing is left to remove should the run still fail.
-    host::drop_work_file(rs.tmp3, rs.tmp3_fp, false);
+    host::drop_work_file(rs.files.tmp3, rs.files.tmp3_fp, false);
   }
-  rs.tmp3.clear();
+  rs.files.tmp3.clear();
   // The table and the bodies are in the new library; a working file that
   // cannot be removed now stays behind harmlessly.
-  host::drop_work_file(rs.tmp1, rs.tmp1_fp, true);
-  host::drop_work_file(rs.tmp2, rs.tmp2_fp, true);
+  host::drop_work_file(rs.files.tmp1, rs.files.tmp1_fp, true);
+  host::drop_work_file(rs.files.tmp2, rs.files.tmp2_fp, true);
 }
 
 }  // namespace
 
-void commit_library(RunState& rs) {
-  if (rewrites_library(rs.command)) {
-    write_library(rs);
+void commit_library(RunState& rs, CommitPlan plan) {
+  if (rewrites_library(rs.line.command)) {
+    // What the command wrote last is still in its writers.
+    plan.table_out.flush();
+    plan.body_out.flush();
+    write_library(rs, plan);
     // The old library is closed before the new one takes its name: some
     // hosts do not replace a file that is open.
-    close_library(rs);
-    poll_break(rs);
-    put_in_place(rs);
+    rs.files.close_library();
+    poll_break();
+    put_in_place(rs, plan);
   }
-  if (rs.v) std::fputs("\n", rs.out);
-  std::fprintf(rs.out, "%s %06ld", "MODULE COUNT        ", static_cast<long>(rs.header.hdr_modules));
-  std::fprintf(rs.out, "\n%s %06ld\n", "GLOBAL SYMBOL COUNT ", static_cast<long>(rs.header.hdr_symbols));
+  if (rs.line.v) std::fputs("\n", rs.out);
+  std::fprintf(rs.out, "%s %06ld", "MODULE COUNT        ", static_cast<long>(plan.header.hdr_modules));
+  std::fprintf(rs.out, "\n%s %06ld\n", "GLOBAL SYMBOL COUNT ", static_cast<long>(plan.header.hdr_symbols));
 }

@@ -1,13 +1,9 @@
 // The error reporter and the closing of the working streams.
 #include <cstdio>
 
+#include "core/errors.h"
 #include "driver/driver.h"
-#include "driver/errors.h"
-#include "driver/run_state.h"
-#include "format/error.h"
 #include "host/host.h"
-
-volatile std::sig_atomic_t g_break_requested = 0;
 
 namespace {
 
@@ -48,14 +44,14 @@ void remove_file_of(const std::string& name, std::FILE*& fp) {
 }
 
 // Only the working files this run holds are its own: a file of the same
-// name that it does not hold belongs to another run.
+// name that it does not hold belongs to another run. (A module that extract
+// was still writing is removed by extract itself.)
 void clean_up(RunState& rs) {
-  host::drop_work_file(rs.tmp1, rs.tmp1_fp, true);
-  host::drop_work_file(rs.tmp2, rs.tmp2_fp, true);
-  host::drop_work_file(rs.tmp3, rs.tmp3_fp, true);
-  if (writes_listing(rs.command)) remove_file_of(rs.list_name, rs.list_fp);
-  // A module that extract was still writing is incomplete.
-  if (rs.command == Command::kExtract && rs.obj_fp != nullptr) remove_file_of(rs.obj_path, rs.obj_fp);
+  LibraryFiles& f = rs.files;
+  host::drop_work_file(f.tmp1, f.tmp1_fp, true);
+  host::drop_work_file(f.tmp2, f.tmp2_fp, true);
+  host::drop_work_file(f.tmp3, f.tmp3_fp, true);
+  if (writes_listing(rs.line.command)) remove_file_of(f.list_name, f.list_fp);
 }
 
 int print_message(RunState& rs, const RunAbort& abort, const std::string& name) {
@@ -99,57 +95,22 @@ int print_message(RunState& rs, const RunAbort& abort, const std::string& name) 
 
 }  // namespace
 
-bool close_stream(std::FILE*& fp) {
-  if (fp == nullptr) return true;
-  bool ok = std::fclose(fp) == 0;
-  fp = nullptr;
-  return ok;
-}
-
-RunState::~RunState() {
-  for (std::FILE** fp : {&lib_fp, &tmp1_fp, &tmp2_fp, &tmp3_fp, &list_fp, &obj_fp, &cmd_fp})
-    close_stream(*fp);
-}
-
-void error_exit(RunState&, int code, std::optional<std::string> name) {
-  throw RunAbort{code, std::move(name), {}, {}};
-}
-
-void multiple_defined(RunState&, std::string symbol, std::string module, std::string other) {
-  throw RunAbort{kMultipleDefined, std::move(symbol), std::move(module), std::move(other)};
-}
-
-void open_quote(RunState&, std::string file, long line_no) {
-  throw RunAbort{kOpenQuote, std::move(file), {}, std::to_string(line_no)};
-}
-
 void write_usage(std::FILE* to) {
   for (const char* line : kUsageText) std::fputs(line, to);
 }
 
-RunAbort abort_of(const FormatError& fault) {
-  switch (fault.kind) {
-    case FormatError::Kind::kMalformed: return RunAbort{kInvalid, fault.name, {}, {}};
-    case FormatError::Kind::kReadFailed: return RunAbort{kReadError, fault.name, {}, {}};
-    case FormatError::Kind::kWriteFailed: return RunAbort{kDiskFull, std::nullopt, {}, {}};
-    case FormatError::Kind::kSeekFailed: return RunAbort{kSeekError, fault.name, {}, {}};
-    case FormatError::Kind::kInterrupted: return RunAbort{kBreak, "--Break-- !", {}, {}};
-  }
-  return RunAbort{kInternal, std::nullopt, {}, {}};
-}
-
 int report_error(RunState& rs, const RunAbort& abort) {
   if (abort.code == kBreak) std::fprintf(rs.out, "\n%s", abort.name.value_or("").c_str());
-  // What the run wrote so far goes to its files, which the trace flag keeps.
-  for (RecOut* out : {&rs.table_out, &rs.body_out, &rs.obj_out}) out->flush_and_detach();
-  if (!rs.trace) {
+  // What the run wrote so far is in its files by now (the commands' writers
+  // hand it over as they are left), which the trace flag keeps.
+  if (!rs.line.trace) {
     clean_up(rs);
-  } else if (!rs.tmp3_made) {
+  } else if (!rs.files.tmp3_made) {
     // Taken early only to keep other runs off the library: the commit has
     // not made the new library yet, so there is nothing to keep.
-    host::drop_work_file(rs.tmp3, rs.tmp3_fp, true);
+    host::drop_work_file(rs.files.tmp3, rs.files.tmp3_fp, true);
   }
-  int status = print_message(rs, abort, abort.name.value_or(rs.cur_file));
+  int status = print_message(rs, abort, abort.name.value_or(rs.files.cur_file));
   std::fprintf(rs.err, "%c", 7);
   std::fflush(rs.out);
   std::fflush(rs.err);
@@ -164,17 +125,13 @@ void break_handler(int) {
 void close_files(RunState& rs) {
   // The working files stay open: the commit reads them back through the
   // streams that wrote them, and holding them keeps other runs off them.
-  if (rewrites_library(rs.command)) {
-    rs.table_out.flush();
-    rs.body_out.flush();
-    // The library stays open: the commit copies its bodies.
-    return;
-  }
-  if (writes_listing(rs.command)) {
+  // The library stays open too: the commit copies its bodies.
+  if (rewrites_library(rs.line.command)) return;
+  if (writes_listing(rs.line.command)) {
     // The listing's lines are not checked one by one: a write that failed on
     // the way shows in the stream's error indicator.
-    bool complete = !std::ferror(rs.list_fp);
-    if (!close_stream(rs.list_fp) || !complete) error_exit(rs, kCloseFailed);
+    bool complete = !std::ferror(rs.files.list_fp);
+    if (!close_stream(rs.files.list_fp) || !complete) error_exit(kCloseFailed);
   }
-  close_library(rs);
+  rs.files.close_library();
 }

@@ -2,13 +2,16 @@
 #include <algorithm>
 #include <new>
 
+#include "core/errors.h"
+#include "core/run.h"
+#include "core/source_date.h"
 #include "driver/driver.h"
-#include "driver/errors.h"
-#include "driver/run_state.h"
-#include "driver/source_date.h"
+#include "editing/editing.h"
 #include "format/error.h"
 #include "format/formats.h"
 #include "host/host.h"
+#include "intake/intake.h"
+#include "listing/listing.h"
 
 namespace {
 
@@ -17,49 +20,52 @@ namespace {
 constexpr int kLongestPause = 20;
 
 void trace_line(RunState& rs, const char* format, const std::string& a, const std::string& b) {
-  if (rs.trace) std::fprintf(rs.out, format, a.c_str(), b.c_str());
+  if (rs.line.trace) std::fprintf(rs.out, format, a.c_str(), b.c_str());
 }
 
 // Splits the library name into its directory and its base name, and gives
 // it the default extension ".LIB" when it has none.
 void name_library(RunState& rs) {
-  std::size_t base = host::base_start(rs.lib_name);
-  rs.path = rs.lib_name.substr(0, base);
-  rs.name = rs.lib_name.substr(base);
-  std::size_t dot = rs.name.rfind('.');
-  if (dot != std::string::npos && (dot == 0 || rs.name[dot - 1] != '.'))
-    rs.name.resize(dot);
+  LibraryFiles& f = rs.files;
+  f.lib_name = rs.line.lib_name;
+  std::size_t base = host::base_start(f.lib_name);
+  f.path = f.lib_name.substr(0, base);
+  f.name = f.lib_name.substr(base);
+  std::size_t dot = f.name.rfind('.');
+  if (dot != std::string::npos && (dot == 0 || f.name[dot - 1] != '.'))
+    f.name.resize(dot);
   else
-    rs.lib_name += ".LIB";
-  if (rs.trace)
-    std::fprintf(rs.out, "\npath=%s name=%s lib_name=%s\n", rs.path.c_str(), rs.name.c_str(),
-                 rs.lib_name.c_str());
+    f.lib_name += ".LIB";
+  if (rs.line.trace)
+    std::fprintf(rs.out, "\npath=%s name=%s lib_name=%s\n", f.path.c_str(), f.name.c_str(),
+                 f.lib_name.c_str());
 }
 
 // Opens the library file `name` for reading; false when it cannot be.
 bool open_lib_file(RunState& rs, const std::string& name) {
-  rs.lib_fp = host::open_read(name);
-  if (rs.lib_fp == nullptr) return false;
-  rs.lib_in.attach(rs.lib_fp, rs.lib_name, &g_break_requested);
+  rs.files.lib_fp = host::open_read(name);
+  if (rs.files.lib_fp == nullptr) return false;
+  rs.files.lib_in.attach(rs.files.lib_fp, rs.files.lib_name, &g_break_requested);
   return true;
 }
 
 // Opens the library: as typed, else (typed without a directory) in the
 // VORNA directory. A library found nowhere is created by append.
 void open_library(RunState& rs) {
-  if (open_lib_file(rs, rs.lib_name)) return;
-  std::string tried = rs.lib_name;
-  if (rs.path.empty()) {
+  LibraryFiles& f = rs.files;
+  if (open_lib_file(rs, f.lib_name)) return;
+  std::string tried = f.lib_name;
+  if (f.path.empty()) {
     if (auto vorna = host::env("VORNA")) {
-      rs.lib_dir = host::with_final_sep(*vorna);
-      trace_line(rs, "\nVORNA=%s name=%s\n", rs.lib_dir, rs.lib_dir + rs.lib_name);
+      f.lib_dir = host::with_final_sep(*vorna);
+      trace_line(rs, "\nVORNA=%s name=%s\n", f.lib_dir, f.lib_dir + f.lib_name);
     }
-    tried = rs.lib_dir + rs.lib_name;
+    tried = f.lib_dir + f.lib_name;
     if (open_lib_file(rs, tried)) return;
   }
-  if (rs.command != Command::kAppend) error_exit(rs, kCantOpen, tried);
-  std::fprintf(rs.out, "<%s> CREATE\n", host::for_console(rs.lib_name).c_str());
-  rs.create = true;
+  if (rs.line.command != Command::kAppend) error_exit(kCantOpen, tried);
+  std::fprintf(rs.out, "<%s> CREATE\n", host::for_console(f.lib_name).c_str());
+  f.create = true;
 }
 
 // The library's own extension, or ".LIB".
@@ -73,54 +79,56 @@ std::string lib_ext(const std::string& lib_name) {
 // library's directory under its base name. A library reached through a
 // symbolic link is rewritten where the link leads, and the link stays.
 void name_library_files(RunState& rs) {
-  std::string found = rs.lib_dir + rs.lib_name;
+  LibraryFiles& f = rs.files;
+  std::string found = f.lib_dir + f.lib_name;
   std::string real = host::resolve_links(found);
-  std::string stem = (rs.path.empty() ? rs.lib_dir : rs.path) + rs.name;
-  rs.lib_file = stem + lib_ext(rs.lib_name);
+  std::string stem = (f.path.empty() ? f.lib_dir : f.path) + f.name;
+  f.lib_file = stem + lib_ext(f.lib_name);
   if (real != host::fs_name(found)) {
     std::size_t dot = real.rfind('.');
     stem = dot == std::string::npos || dot < host::base_start(real) ? real : real.substr(0, dot);
-    rs.lib_file = real;
+    f.lib_file = real;
   }
-  rs.tmp3 = stem + ".$$3";
-  rs.bak_name = stem + ".BAK";
+  f.tmp3 = stem + ".$$3";
+  f.bak_name = stem + ".BAK";
 }
 
 // A library with a working file's extension would be its own working file:
 // creating that file would remove the library before it is read.
 bool named_like_work_file(const RunState& rs) {
-  std::size_t dot = rs.lib_name.rfind('.');
-  if (dot == std::string::npos || dot < host::base_start(rs.lib_name)) return false;
-  std::string ext = rs.lib_name.substr(dot);
+  const LibraryFiles& f = rs.files;
+  std::size_t dot = f.lib_name.rfind('.');
+  if (dot == std::string::npos || dot < host::base_start(f.lib_name)) return false;
+  std::string ext = f.lib_name.substr(dot);
   return ext == ".$$1" || ext == ".$$2" || ext == ".$$3";
 }
 
 void take_work_files(RunState& rs) {
-  if (named_like_work_file(rs)) error_exit(rs, kCantOpen, "TMP_FILE");
-  if (auto tmp = host::env("TMP")) rs.tmp_dir = host::with_final_sep(*tmp);
-  rs.tmp1 = rs.tmp_dir + rs.name + ".$$1";
-  rs.tmp2 = rs.tmp_dir + rs.name + ".$$2";
+  LibraryFiles& f = rs.files;
+  if (named_like_work_file(rs)) error_exit(kCantOpen, "TMP_FILE");
+  if (auto tmp = host::env("TMP")) f.tmp_dir = host::with_final_sep(*tmp);
+  f.tmp1 = f.tmp_dir + f.name + ".$$1";
+  f.tmp2 = f.tmp_dir + f.name + ".$$2";
   name_library_files(rs);
-  if (!take_work_file(rs, rs.tmp1, rs.tmp1_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
-  if (!take_work_file(rs, rs.tmp2, rs.tmp2_fp)) error_exit(rs, kCantOpen, "TMP_FILE");
-  rs.table_out.attach(rs.tmp1_fp);
-  rs.body_out.attach(rs.tmp2_fp);
+  if (!take_work_file(rs, f.tmp1, f.tmp1_fp)) error_exit(kCantOpen, "TMP_FILE");
+  if (!take_work_file(rs, f.tmp2, f.tmp2_fp)) error_exit(kCantOpen, "TMP_FILE");
   // The new library's working file is held from now on, which keeps every
   // other run off this library until the new one is in place. When it
   // cannot be had yet, the commit tries again and reports the failure.
-  take_work_file(rs, rs.tmp3, rs.tmp3_fp);
+  take_work_file(rs, f.tmp3, f.tmp3_fp);
 }
 
 // The library is opened again once the run holds its working files: while
 // it waited another run may have replaced, created or removed the library,
 // and this run works on what that run left.
 void reopen_library(RunState& rs) {
-  std::string found = rs.lib_dir + rs.lib_name;
-  bool was_created = rs.create;
-  rs.create = !open_lib_file(rs, found);
-  if (!rs.create || was_created) return;
-  if (rs.command != Command::kAppend) error_exit(rs, kCantOpen, found);
-  std::fprintf(rs.out, "<%s> CREATE\n", host::for_console(rs.lib_name).c_str());
+  LibraryFiles& f = rs.files;
+  std::string found = f.lib_dir + f.lib_name;
+  bool was_created = f.create;
+  f.create = !open_lib_file(rs, found);
+  if (!f.create || was_created) return;
+  if (rs.line.command != Command::kAppend) error_exit(kCantOpen, found);
+  std::fprintf(rs.out, "<%s> CREATE\n", host::for_console(f.lib_name).c_str());
 }
 
 }  // namespace
@@ -139,53 +147,49 @@ bool take_work_file(RunState& rs, const std::string& name, std::FILE*& fp) {
       case host::Take::kFailed: return false;
       case host::Take::kBusy: break;
     }
-    if (rs.v && !rs.waited) {
-      std::fprintf(rs.out, "<%s> WAIT\n", host::for_console(rs.lib_name).c_str());
+    if (rs.line.v && !rs.files.waited) {
+      std::fprintf(rs.out, "<%s> WAIT\n", host::for_console(rs.files.lib_name).c_str());
       std::fflush(rs.out);
     }
-    rs.waited = true;
-    poll_break(rs);
+    rs.files.waited = true;
+    poll_break();
     host::pause_ms(pause);
     pause = std::min(2 * pause, kLongestPause);
   }
 }
 
 void open_files(RunState& rs) {
+  LibraryFiles& f = rs.files;
   name_library(rs);
   open_library(rs);
-  if (rewrites_library(rs.command)) {
+  if (rewrites_library(rs.line.command)) {
     // A run that waits keeps no library open: on some hosts a file that is
     // open cannot be replaced, and the run it waits for replaces it.
-    close_library(rs);
+    f.close_library();
     take_work_files(rs);
     reopen_library(rs);
-  } else if (writes_listing(rs.command)) {
+  } else if (writes_listing(rs.line.command)) {
     // A library typed with its listing's name would be overwritten by the
     // listing (and removed with it on failure): refused before it is named.
-    std::string list_name = rs.path + rs.name + ".LST";
-    if (host::fs_name(list_name) == host::fs_name(rs.lib_dir + rs.lib_name)) error_exit(rs, kCantOpen, list_name);
-    rs.list_name = list_name;
-    rs.list_fp = host::open_text_write(rs.list_name);
-    if (rs.list_fp == nullptr) error_exit(rs, kCantOpen, rs.list_name);
+    std::string list_name = f.path + f.name + ".LST";
+    if (host::fs_name(list_name) == host::fs_name(f.lib_dir + f.lib_name)) error_exit(kCantOpen, list_name);
+    f.list_name = list_name;
+    f.list_fp = host::open_text_write(f.list_name);
+    if (f.list_fp == nullptr) error_exit(kCantOpen, f.list_name);
   }
 }
 
-void exec_command(RunState& rs) {
-  switch (rs.command) {
-    case Command::kAppend: parse_apd(rs); break;
-    case Command::kReplace: parse_rep(rs); break;
-    case Command::kDelete: parse_del(rs); break;
-    case Command::kExtract: parse_ext(rs); break;
-    case Command::kList: parse_lst(rs); break;
-    case Command::kNone: error_exit(rs, kInternal);
+CommitPlan exec_command(RunState& rs) {
+  Run run(rs.line, rs.files, rs.out);
+  switch (rs.line.command) {
+    case Command::kAppend: return parse_apd(run);
+    case Command::kReplace: return parse_rep(run);
+    case Command::kDelete: return parse_del(run);
+    case Command::kExtract: return parse_ext(run);
+    case Command::kList: return parse_lst(run);
+    case Command::kNone: break;
   }
-  free_tables(rs.rotbl_rec.symbols);
-  rs.ftree.clear();
-}
-
-void close_library(RunState& rs) {
-  rs.lib_in.detach();
-  close_stream(rs.lib_fp);
+  error_exit(kInternal);
 }
 
 int run_vorna(RunState& rs, int argc, char** argv) {
@@ -198,15 +202,15 @@ int run_vorna(RunState& rs, int argc, char** argv) {
       }
       parse_cmdline(rs, argc, argv);
       // Checked before any file is opened, created or changed.
-      read_source_date(rs);
+      rs.line.source_date = read_source_date();
       open_files(rs);
-      exec_command(rs);
+      CommitPlan plan = exec_command(rs);
       close_files(rs);
-      commit_library(rs);
+      commit_library(rs, std::move(plan));
       std::fflush(rs.out);
       return 0;
     } catch (const std::bad_alloc&) {
-      error_exit(rs, kNoHeap);
+      error_exit(kNoHeap);
     } catch (const FormatError& fault) {
       throw abort_of(fault);
     }

@@ -2,59 +2,60 @@
 // to tmp1; the remaining bodies are checked, and the commit copies them into
 // the new library byte for byte, or removes the library when no module is
 // left.
-#include "driver/driver.h"
-#include "driver/errors.h"
-#include "driver/run_state.h"
-#include "editing/select.h"
+#include "core/disp_fname.h"
+#include "core/rotbl.h"
+#include "core/select.h"
+#include "editing/editing.h"
+#include "editing/replace_table.h"
 #include "format/stdfnc.h"
 #include "host/host.h"
-#include "intake/disp_fname.h"
-#include "intake/rotbl.h"
 
 namespace {
 
 // The name the verbose line shows for list entry i: without its directory.
-std::string getname_del(RunState& rs, int i) {
-  if (rs.trace) std::fputs(",getname_del\n", rs.out);
-  return host::base_name(rs.ftree[i].name);
+std::string getname_del(const Run& run, int i) {
+  run.trace.line(",getname_del\n");
+  return host::base_name(run.line.ftree[i].name);
 }
 
 // The table pass: keeps the entries of the modules that stay.
-void delete_entries(RunState& rs) {
-  rs.replace_table.clear();
-  while (get_rotbl(rs) != 0) {
-    ReplaceEntry entry{false, 0, rs.rotbl_rec.mod_size};
-    int i = fname_search(rs);
+ReplaceTable delete_entries(Run& run, CommitPlan& plan, TableEntry& r) {
+  NameDisplay shown(run, "DELETE FILE = ");
+  ReplaceTable table;
+  while (get_rotbl(run, r) != 0) {
+    ReplaceEntry entry{false, 0, r.mod_size};
+    int i = fname_search(run, r);
     if (i < 0) {
-      add_rotbl(rs);
+      add_rotbl(plan, r);
     } else {
       entry = ReplaceEntry{true, i, entry.body_len};
-      disp_fname(rs, getname_del(rs, i));
-      rs.header.hdr_modules -= 1;
-      rs.header.hdr_symbols -= rs.rotbl_rec.symbols.symbol_count();
+      shown.disp_fname(getname_del(run, i));
+      plan.header.hdr_modules -= 1;
+      plan.header.hdr_symbols -= r.symbols.symbol_count();
     }
-    rs.replace_table.push_back(entry);
-    free_tables(rs.rotbl_rec.symbols);
+    table.push_back(entry);
+    free_tables(r.symbols);
   }
+  return table;
 }
 
 }  // namespace
 
-void parse_del(RunState& rs) {
-  if (rs.trace) std::fputs(",parse_del\n", rs.out);
-  start_selection(rs, "DELETE FILE = ", nullptr);
-  delete_entries(rs);
+CommitPlan parse_del(Run& run) {
+  run.trace.line(",parse_del\n");
+  CommitPlan plan(run.files);
+  TableEntry entry;
+  start_selection(run, plan.header, entry, nullptr);
+  const ReplaceTable table = delete_entries(run, plan, entry);
 
-  RecIn lib(rs.lib_in, rs.lib_name);
-  for (const ReplaceEntry& entry : rs.replace_table) {
-    if (entry.selected) {
-      if (rs.trace)
-        std::fprintf(rs.out, "cmd_ctbl module name=%s\n", rs.ftree[entry.file_index].name.c_str());
-      lib.skip(entry.body_len);
+  RecIn lib(run.files.lib_in, run.files.lib_name);
+  for (const ReplaceEntry& module : table) {
+    if (module.selected) {
+      run.trace.print("cmd_ctbl module name=%s\n", run.line.ftree[module.file_index].name.c_str());
+      lib.skip(module.body_len);
     } else {
-      int64_t at = rs.lib_in.position();
-      copy_body(rs, rs.lib_in, nullptr, entry.body_len, rs.lib_name);
-      rs.bodies.push_back(BodyRef{BodyRef::From::kLibrary, at, entry.body_len, ""});
+      keep_body(run, plan, module.body_len);
     }
   }
+  return plan;
 }

@@ -54,15 +54,15 @@ constexpr std::size_t kMaxString = 255;
 // Header strings are kept in 32-byte fields.
 constexpr std::size_t kMaxHeaderString = 31;
 
+// Names change case only in their ASCII letters: every other byte, of any
+// code page, stays as it is.
+constexpr char upper_ascii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 // Module and CPU names are compared ignoring the case of ASCII letters.
 inline bool same_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (upper_ascii(a[i]) != upper_ascii(b[i])) return false;
   return true;
 }
 

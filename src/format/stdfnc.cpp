@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "format/formats.h"
 #include "host/host.h"
@@ -171,6 +172,16 @@ void RecIn::copy_bytes(int64_t n, RecOut& out) {
   }
 }
 
+RecOut::RecOut(RecOut&& other) noexcept
+    : fp_(std::exchange(other.fp_, nullptr)),
+      keep_(other.keep_),
+      block_(other.block_),
+      buf_(std::move(other.buf_)),
+      used_(std::exchange(other.used_, 0)),
+      count_(std::exchange(other.count_, 0)),
+      max_(other.max_),
+      limit_name_(std::move(other.limit_name_)) {}
+
 void RecOut::attach(std::FILE* fp) {
   fp_ = fp;
   used_ = 0;
@@ -238,4 +249,3 @@ void RecOut::limit(int64_t max, std::string name) {
 
 void RecOut::over_limit() const { throw FormatError{FormatError::Kind::kMalformed, limit_name_}; }
 
-void move_cursor(std::FILE* out, int column, int row) { std::fprintf(out, "\x1b[%d;%dH", row + 1, column + 1); }

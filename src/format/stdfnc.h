@@ -22,6 +22,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "format/error.h"
 #include "format/formats.h"
@@ -33,6 +34,14 @@ class RecOut;
 // read or written into it, and touches no more memory than that.
 class Block {
  public:
+  Block() = default;
+  // The block moved from is left empty.
+  Block(Block&& other) noexcept : data_(std::move(other.data_)), size_(std::exchange(other.size_, 0)) {}
+  Block& operator=(Block&& other) noexcept {
+    data_ = std::move(other.data_);
+    size_ = std::exchange(other.size_, 0);
+    return *this;
+  }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   char* data() { return data_.get(); }
@@ -224,6 +233,8 @@ class RecOut {
   }
   RecOut(const RecOut&) = delete;
   RecOut& operator=(const RecOut&) = delete;
+  // The writer moved from lets go of its stream and of what it holds.
+  RecOut(RecOut&& other) noexcept;
 
   // Writes to `fp` from now on, counting from 0.
   void attach(std::FILE* fp);
@@ -322,7 +333,3 @@ class TeeScope {
  private:
   InputFile& in_;
 };
-
-// Trace lines keep running counters at one place of the screen: writes the
-// cursor position (column and row from 0) to `out`.
-void move_cursor(std::FILE* out, int column, int row);

@@ -8,34 +8,20 @@
 // refused. Its entry then goes to the table working file (tmp1).
 #include <optional>
 
-#include "driver/driver.h"
-#include "driver/errors.h"
-#include "driver/run_state.h"
+#include "core/def_index.h"
+#include "core/disp_fname.h"
+#include "core/errors.h"
+#include "core/record_trace.h"
+#include "core/relocatable.h"
+#include "core/rotbl.h"
+#include "core/select.h"
 #include "format/formats.h"
 #include "format/module.h"
 #include "format/stdfnc.h"
 #include "host/host.h"
-#include "intake/def_index.h"
-#include "intake/disp_fname.h"
-#include "intake/record_trace.h"
-#include "intake/rotbl.h"
-
-void disp_fname(RunState& rs, const std::string& name) {
-  if (!rs.v) return;
-  if (rs.all_files) {
-    if (!rs.names_shown) std::fputs("ALL FILES", rs.out);
-  } else {
-    std::fprintf(rs.out, rs.names_shown ? ",%s" : "%s", host::for_console(name).c_str());
-  }
-  rs.names_shown = true;
-  std::fflush(rs.out);
-}
+#include "intake/intake.h"
 
 namespace {
-
-void trace(RunState& rs, const char* text) {
-  if (rs.trace) std::fputs(text, rs.out);
-}
 
 // Indexes the global definitions that the record just read added to the
 // entry `e`, which held `before` of them until then.
@@ -65,31 +51,79 @@ std::size_t definitions_of(const SymbolTables& t, int tag) {
   }
 }
 
+// A module name (a file name without its directory); a name that the
+// library cannot hold byte for byte, or too long a one, is refused naming
+// `file`, never stored with a stand-in character.
+std::string module_name(const std::string& file) {
+  std::optional<std::string> name = host::stored_module_name(host::base_name(file));
+  if (!name || name->size() > fmt::kMaxString) error_exit(kInvalid, file);
+  return *name;
+}
+
+class AppendCommand {
+ public:
+  explicit AppendCommand(Run& run) : run_(run), plan_(run.files), shown_(run, "APPEND FILE = ") {}
+
+  CommitPlan run();
+
+ private:
+  int copy_rotbl();
+  void start_existing();
+  void start_new();
+  void parse_apdf0(RecIn& in);
+  void trace_handler(int tag) const;
+  int64_t read_module(bool staged);
+  BodyRef place_body();
+  void make_rotbl(int64_t body_size);
+  void append_file(const std::string& file);
+
+  Run& run_;
+  CommitPlan plan_;
+  NameDisplay shown_;
+  DefIndex defs_;
+  ModuleScan scan_;
+  TableEntry entry_;  // the entry being read or made
+  RelocatableFile obj_;
+  std::string obj_path_;  // the relocatable file being read
+  int64_t file_bytes_ = 0;  // the bodies left in their files, which no working file counts
+};
+
+CommitPlan AppendCommand::run() {
+  run_.files.cur_file = "TMP_FILE";
+  if (run_.files.create)
+    start_new();
+  else
+    start_existing();
+  for (const FtreeNode& node : run_.line.ftree) append_file(node.name);
+  return std::move(plan_);
+}
+
 // Copies the old module table to tmp1 as it stands, indexing its global
 // definitions, and returns the number of entries. The library stands after
 // its header.
-int copy_rotbl(RunState& rs, DefIndex& defs) {
-  trace(rs, ",copy_rotbl");
-  RecIn in(rs.lib_in, rs.lib_name);
-  TableEntry& e = rs.rotbl_rec;
+int AppendCommand::copy_rotbl() {
+  run_.trace.line(",copy_rotbl");
+  InputFile& lib = run_.files.lib_in;
+  RecIn in(lib, run_.files.lib_name);
+  TableEntry& e = entry_;
   int entries = 0;
   for (; in.peek() != fmt::kEnd; ++entries) {
     int64_t entry_start = in.tell();
-    int64_t table_at = rs.table_out.count();
-    TeeScope copy(rs.lib_in, rs.table_out);
+    int64_t table_at = plan_.table_out.count();
+    TeeScope copy(lib, plan_.table_out);
     free_tables(e.symbols);
     for (int tag = in.get_tag(); tag != fmt::kEnd; tag = in.get_tag()) {
-      if (rs.trace) std::fprintf(rs.out, ",parse->0x%x", tag);
+      run_.trace.print(",parse->0x%x", tag);
       if (tag < 0) in.malformed();
       int64_t at = in.tell() - 1;
       std::size_t before = definitions_of(e.symbols, tag);
       // Externals and descriptors take no part in the check: stepped over.
       bool skipped = tag == fmt::kF3 || tag == fmt::kF7;
       if (!read_entry_record(in, tag, skipped ? nullptr : &e)) in.malformed();
-      index_new_names(defs, e, tag, before);
+      index_new_names(defs_, e, tag, before);
       // The body's size is the last F2 value read, as the entries stand.
       if (tag == fmt::kF8)
-        rs.f8_places.push_back(F8Place{table_at + at - entry_start, e.mod_size, e.offset1_f7, e.offset1_f8});
+        plan_.f8_places.push_back(F8Place{table_at + at - entry_start, e.mod_size, e.offset1_f7, e.offset1_f8});
     }
     copy.end();
   }
@@ -99,61 +133,53 @@ int copy_rotbl(RunState& rs, DefIndex& defs) {
 
 // Reads an existing library's header, carries its table over and checks
 // its bodies, which the commit copies into the new library as they lie.
-void start_existing(RunState& rs, DefIndex& defs) {
-  // A read error names the file actually being read.
-  rs.cur_file = rs.lib_name;
-  LibraryHeader& h = rs.header;
-  RecIn in(rs.lib_in, rs.lib_name);
-  get_header(in, h);
-  if (rs.trace)
-    std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", h.hdr_format.c_str(), rs.lib_in.last_str().c_str());
-  if (h.hdr_format != fmt::kFormat) error_exit(rs, kInvalid, "A0001");
-  if (!fmt::same_ignoring_case(h.hdr_cpu, fmt::kCpu)) error_exit(rs, kCpuError);
-  defs.reserve(expected_names(h));
+void AppendCommand::start_existing() {
+  LibraryHeader& h = plan_.header;
+  read_header(run_, h, "A0001");
+  defs_.reserve(expected_names(h));
   // The header's count says how many bodies follow: an empty module (a body
   // of the single byte FF) is not mistaken for the section's end mark.
-  if (copy_rotbl(rs, defs) != h.hdr_modules) error_exit(rs, kInvalid, rs.lib_name);
-  RecordTrace copier(rs, RecordTrace::Records::kParse);
+  if (copy_rotbl() != h.hdr_modules) error_exit(kInvalid, run_.files.lib_name);
+  InputFile& lib = run_.files.lib_in;
+  RecordTrace copier(run_.trace, RecordTrace::Records::kParse);
   for (int32_t n = 0; n < h.hdr_modules; ++n) {
-    trace(rs, ",copy_romod\n");
-    int64_t at = rs.lib_in.position();
-    rs.bodies.push_back(BodyRef{BodyRef::From::kLibrary, at, copy_romod(rs.lib_in, nullptr, traced(rs, copier)), ""});
+    run_.trace.line(",copy_romod\n");
+    int64_t at = lib.position();
+    plan_.bodies.push_back(BodyRef{BodyRef::From::kLibrary, at, copy_romod(lib, nullptr, traced(copier)), ""});
   }
 }
 
-void start_new(RunState& rs) {
-  rs.header = LibraryHeader{fmt::kVersion, "", fmt::kCpu, 0, 0};
-}
+void AppendCommand::start_new() { plan_.header = LibraryHeader{fmt::kVersion, "", fmt::kCpu, 0, 0}; }
 
-void parse_apdf0(RunState& rs, RecIn& in) {
+void AppendCommand::parse_apdf0(RecIn& in) {
   std::string_view format = in.get_str();
-  std::string& hdr_format = rs.header.hdr_format;
-  if (rs.create && hdr_format.empty()) hdr_format = format;
-  if (rs.trace) std::fprintf(rs.out, "\nold_ver=%s new_ver=%s\n", hdr_format.c_str(), std::string(format).c_str());
-  if (format != fmt::kFormat) error_exit(rs, kInvalid, "A0002");
+  std::string& hdr_format = plan_.header.hdr_format;
+  if (run_.files.create && hdr_format.empty()) hdr_format = format;
+  run_.trace.print("\nold_ver=%s new_ver=%s\n", hdr_format.c_str(), std::string(format).c_str());
+  if (format != fmt::kFormat) error_exit(kInvalid, "A0002");
 }
 
-void trace_handler(RunState& rs, int tag) {
-  if (!rs.trace || tag == fmt::kE6) return;
-  std::fprintf(rs.out, ",parse_apd%c%x", tag >= fmt::kF0 ? 'f' : 'e', tag & 0x0F);
+void AppendCommand::trace_handler(int tag) const {
+  if (tag == fmt::kE6) return;
+  run_.trace.print(",parse_apd%c%x", tag >= fmt::kF0 ? 'f' : 'e', tag & 0x0F);
 }
 
-// Reads one module file, collecting into `scan` what its entry needs, and
+// Reads one module file, collecting into `scan_` what its entry needs, and
 // copies it into tmp2 when it is `staged`; returns its body size.
-int64_t read_module(RunState& rs, ModuleScan& scan, bool staged) {
-  RecIn in(rs.obj_in, rs.obj_path);
-  RomodFaults faults{rs.obj_path, rs.obj_path};
-  RecordTrace handlers(rs, RecordTrace::Records::kNone, true);
-  free_tables(scan.symbols);
-  scan.offset1_f7 = scan.offset1_f8 = 0;
-  ModuleWalker walker(in, faults, &scan, traced(rs, handlers));
+int64_t AppendCommand::read_module(bool staged) {
+  RecIn in(obj_.in(), obj_path_);
+  RomodFaults faults{obj_path_, obj_path_};
+  RecordTrace handlers(run_.trace, RecordTrace::Records::kNone, true);
+  free_tables(scan_.symbols);
+  scan_.offset1_f7 = scan_.offset1_f8 = 0;
+  ModuleWalker walker(in, faults, &scan_, traced(handlers));
   std::optional<TeeScope> copy;
-  if (staged) copy.emplace(rs.obj_in, rs.body_out);
+  if (staged) copy.emplace(obj_.in(), plan_.body_out);
   for (int tag = in.get_tag(); tag != fmt::kEnd; tag = in.get_tag()) {
     if (!is_record_tag(tag)) in.malformed();
-    trace_handler(rs, tag);
+    trace_handler(tag);
     if (tag == fmt::kF0)
-      parse_apdf0(rs, in);
+      parse_apdf0(in);
     else
       walker.record(tag);
   }
@@ -166,55 +192,59 @@ int64_t read_module(RunState& rs, ModuleScan& scan, bool staged) {
 // leaves it in its file, to be copied from there into the new library,
 // which spares writing and reading it once more. The file's stamp, taken
 // before it is read, tells then whether it is still the file that was read.
-BodyRef place_body(RunState& rs) {
-  BodyRef body{BodyRef::From::kFile, 0, 0, rs.obj_path};
-  bool stamped = host::stream_stamp(rs.obj_fp, body.stamp);
-  if (stamped) rs.obj_in.expect_size(body.stamp.size);
-  if (rs.trace || !stamped) {
+BodyRef AppendCommand::place_body() {
+  BodyRef body{BodyRef::From::kFile, 0, 0, obj_path_};
+  bool stamped = host::stream_stamp(obj_.fp(), body.stamp);
+  if (stamped) obj_.in().expect_size(body.stamp.size);
+  if (run_.trace.on() || !stamped) {
     body.from = BodyRef::From::kStaged;
-    body.at = rs.body_out.count();
+    body.at = plan_.body_out.count();
   }
   return body;
 }
 
-void append_file(RunState& rs, DefIndex& defs, ModuleScan& scan, const std::string& file) {
-  free_tables(rs.rotbl_rec.symbols);
-  rs.obj_path = file;
-  rs.cur_file = file;
-  rs.obj_fp = host::open_read(rs.obj_path);
-  if (rs.obj_fp == nullptr) error_exit(rs, kCantOpen, rs.obj_path);
-  rs.obj_in.attach(rs.obj_fp, rs.obj_path, &g_break_requested);
-  disp_fname(rs, rs.obj_path);
-  BodyRef body = place_body(rs);
+// Counts the module just read into the header and makes its entry from
+// what the scan found, the body's size and the file's time.
+void AppendCommand::make_rotbl(int64_t body_size) {
+  LibraryHeader& h = plan_.header;
+  if (++h.hdr_modules > fmt::kMaxModules) error_exit(kTooManyModules);
+  TableEntry& r = entry_;
+  std::swap(r.symbols, scan_.symbols);
+  count_symbols(h, r);
+  r.mod_name = module_name(obj_path_);
+  r.mod_size = static_cast<int32_t>(body_size);
+  r.mod_offset = r.abs_f7 = r.abs_f8 = 0;
+  r.offset1_f7 = scan_.offset1_f7;
+  r.offset1_f8 = scan_.offset1_f8;
+  get_ftime(run_.line.source_date, obj_.fp(), r.mod_time);
+}
+
+void AppendCommand::append_file(const std::string& file) {
+  free_tables(entry_.symbols);
+  obj_path_ = file;
+  run_.files.cur_file = file;
+  obj_.open(obj_path_);
+  shown_.disp_fname(obj_path_);
+  BodyRef body = place_body();
   bool staged = body.from == BodyRef::From::kStaged;
   // The new bodies together must stay within the offsets a library holds.
-  rs.body_out.limit(fmt::kMaxOffset - rs.file_bytes, rs.obj_path);
-  body.size = read_module(rs, scan, staged);
+  plan_.body_out.limit(fmt::kMaxOffset - file_bytes_, obj_path_);
+  body.size = read_module(staged);
   if (!staged) {
-    if (body.size > fmt::kMaxOffset - rs.file_bytes - rs.body_out.count()) error_exit(rs, kInvalid, rs.obj_path);
-    rs.file_bytes += body.size;
+    if (body.size > fmt::kMaxOffset - file_bytes_ - plan_.body_out.count()) error_exit(kInvalid, obj_path_);
+    file_bytes_ += body.size;
   }
   int64_t size = body.size;
-  rs.bodies.push_back(std::move(body));
-  make_rotbl(rs, scan, size);
+  plan_.bodies.push_back(std::move(body));
+  make_rotbl(size);
   // A new library's index is made once, as large as the file list and the
   // first module suggest, rather than grown step by step.
-  if (rs.create && rs.header.hdr_modules == 1) defs.reserve(expected_names(rs.ftree.size(), rs.rotbl_rec.symbols));
-  put_checked_rotbl(rs, defs);
-  rs.obj_in.detach();
-  close_stream(rs.obj_fp);
+  if (run_.files.create && plan_.header.hdr_modules == 1)
+    defs_.reserve(expected_names(run_.line.ftree.size(), entry_.symbols));
+  put_checked_rotbl(run_.trace, plan_, defs_, entry_);
+  obj_.close();
 }
 
 }  // namespace
 
-void parse_apd(RunState& rs) {
-  rs.cur_file = "TMP_FILE";
-  if (rs.v) std::fputs("APPEND FILE = ", rs.out);
-  DefIndex defs;
-  if (rs.create)
-    start_new(rs);
-  else
-    start_existing(rs, defs);
-  ModuleScan scan;
-  for (const FtreeNode& node : rs.ftree) append_file(rs, defs, scan, node.name);
-}
+CommitPlan parse_apd(Run& run) { return AppendCommand(run).run(); }

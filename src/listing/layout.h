@@ -17,19 +17,21 @@
 #include <ctime>
 #include <string>
 
+#include "core/run.h"
+#include "core/source_date.h"
+#include "core/trace_out.h"
 #include "format/stdfnc.h"
 #include "listing/sym_tree.h"
-
-struct RunState;
 
 // A page ends when its line counter reaches this.
 constexpr int kPageLength = 50;
 
 // The state of the listing being written; it lives as long as the list command.
 struct Listing {
-  Listing(RunState& run, std::time_t started);
+  explicit Listing(const Run& run);
 
-  RunState& rs;
+  TraceOut trace;
+  SourceDate epoch;       // the page headers' time is shown in UTC with it
   std::FILE* fp;          // the listing stream
   std::time_t list_time;  // when the list command started (or SOURCE_DATE_EPOCH); every page header shows it
   int page_no = 0;        // the last page begun

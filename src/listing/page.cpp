@@ -3,9 +3,7 @@
 #include <charconv>
 #include <string>
 
-#include "driver/errors.h"
-#include "driver/run_state.h"
-#include "driver/source_date.h"
+#include "core/errors.h"
 #include "format/formats.h"
 #include "listing/layout.h"
 
@@ -16,7 +14,8 @@ constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "Ma
 
 }  // namespace
 
-Listing::Listing(RunState& run, std::time_t started) : rs(run), fp(run.list_fp), list_time(started) {}
+Listing::Listing(const Run& run)
+    : trace(run.trace), epoch(run.line.source_date), fp(run.files.list_fp), list_time(run_time(epoch)) {}
 
 const char* month_name(int month) { return kMonths[static_cast<std::size_t>(month)]; }
 
@@ -44,7 +43,7 @@ void lst_page(Listing& lst) {
   lst.line_cnt = 1;
   ++lst.page_no;
   put_ff(lst);
-  const ModTime t = calendar_fields(lst.rs, lst.list_time);
+  const ModTime t = calendar_fields(lst.epoch, lst.list_time);
   // "VORNA librarian %s                   date %4d-%s-%02d %02d:%02d page %4d\n\n\n",
   // put together by hand: a large listing has thousands of pages.
   std::string line;
@@ -70,5 +69,5 @@ void lst_page(Listing& lst) {
 }
 
 void put_ff(Listing& lst) {
-  if (std::fputc('\f', lst.fp) == EOF) error_exit(lst.rs, kListWriteFailed);
+  if (std::fputc('\f', lst.fp) == EOF) error_exit(kListWriteFailed);
 }

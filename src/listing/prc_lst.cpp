@@ -16,20 +16,20 @@
 #include <utility>
 #include <vector>
 
-#include "driver/driver.h"
-#include "driver/errors.h"
-#include "driver/run_state.h"
-#include "driver/source_date.h"
-#include "editing/select.h"
+#include <optional>
+
+#include "core/def_index.h"
+#include "core/disp_fname.h"
+#include "core/errors.h"
+#include "core/rotbl.h"
+#include "core/select.h"
 #include "format/formats.h"
 #include "format/library.h"
 #include "format/stdfnc.h"
 #include "format/trace.h"
 #include "host/host.h"
-#include "intake/def_index.h"
-#include "intake/disp_fname.h"
-#include "intake/rotbl.h"
 #include "listing/layout.h"
+#include "listing/listing.h"
 
 namespace {
 
@@ -51,19 +51,19 @@ bool skip_record(RecIn& in, int tag, std::initializer_list<int> allowed) {
 // listing counts the symbols of all modules of a table.
 class CountTrace : public FormatTrace {
  public:
-  explicit CountTrace(RunState& rs) : rs_(rs) {}
+  explicit CountTrace(const TraceOut& trace) : trace_(trace) {}
   // The next symbols are counted with `format` from `before` on.
   void start(const char* format, int before) {
     format_ = format;
     before_ = before;
   }
   void symbol_read(SymKind, int count) override {
-    move_cursor(rs_.out, 1, 24);
-    std::fprintf(rs_.out, format_, before_ + count);
+    trace_.move_cursor(1, 24);
+    std::fprintf(trace_.out(), format_, before_ + count);
   }
 
  private:
-  RunState& rs_;
+  const TraceOut& trace_;
   const char* format_ = "";
   int before_ = 0;
 };
@@ -78,21 +78,20 @@ void put_hex32(std::string& line, int32_t v) {
 // The library's file name as the header block shows it: its base name with
 // the extension it was given, in upper case, in the code page of the
 // module names beside it.
-std::string shown_lib_name(const RunState& rs) {
-  std::string name = rs.name;
-  std::size_t dot = rs.lib_name.rfind('.');
-  if (dot != std::string::npos) name += rs.lib_name.substr(dot);
-  for (char& c : name)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+std::string shown_lib_name(const LibraryFiles& files) {
+  std::string name = files.name;
+  std::size_t dot = files.lib_name.rfind('.');
+  if (dot != std::string::npos) name += files.lib_name.substr(dot);
+  for (char& c : name) c = fmt::upper_ascii(c);
   return host::for_text_file(name);
 }
 
 class ListCommand {
  public:
-  explicit ListCommand(RunState& rs)
-      : rs_(rs), in_(rs.lib_in, rs.lib_name), lst_(rs, run_time(rs)), counts_(rs) {}
+  explicit ListCommand(Run& run)
+      : run_(run), plan_(run.files), in_(run.files.lib_in, run.files.lib_name), lst_(run), counts_(run.trace) {}
 
-  void run();
+  CommitPlan run();
 
  private:
   void parse_lst0();
@@ -108,12 +107,10 @@ class ListCommand {
   int skip_f563();
   void skip_tmnt();
 
-  void trace(const char* text) const {
-    if (rs_.trace) std::fputs(text, rs_.out);
-  }
+  void trace(const char* text) const { run_.trace.line(text); }
   // Back to the start of the library; the stream then stands at the first entry.
   void rewind();
-  bool selected() const { return rs_.ftree.empty() || fname_search(rs_) >= 0; }
+  bool selected() const { return run_.line.ftree.empty() || fname_search(run_, entry_) >= 0; }
   // Reads the module table; `read` collects the symbols of each selected
   // module, the other modules are stepped over.
   // `read` is given the entry's place in the table.
@@ -137,7 +134,10 @@ class ListCommand {
   void module_section(const char* title, const SymTree& tree, Traced traced);
   void trace_f5lst(std::span<const SymNode> nodes);
 
-  RunState& rs_;
+  Run& run_;
+  CommitPlan plan_;  // the header, whose counts the run shows
+  TableEntry entry_;  // the entry being read
+  std::optional<NameDisplay> shown_;
   RecIn in_;
   Listing lst_;
   SymCounts n_;
@@ -155,34 +155,31 @@ constexpr const char* kPublicCount = "_public synbol count = %d";
 constexpr const char* kEquCount = "_public EQU count = %d";
 constexpr const char* kBitCount = "_public BIT count = %d";
 
-void ListCommand::run() {
-  rs_.cur_file = rs_.lib_name;
-  get_header(in_, rs_.header);
-  check_cpu(rs_);
+CommitPlan ListCommand::run() {
+  read_header(run_, plan_.header, nullptr);
   // Every given name must denote a module before anything is written.
-  select_modules(rs_);
-  if (rs_.v) std::fputs("LISTOUT FILE = ", rs_.out);
-  rs_.names_shown = false;
-  free_tables(rs_.rotbl_rec.symbols);
-  rs_.cur_file = rs_.lib_name;
+  select_modules(run_, entry_);
+  shown_.emplace(run_, "LISTOUT FILE = ");
+  free_tables(entry_.symbols);
 
   parse_lst0();
   parse_lst1();
-  free_tables(rs_.rotbl_rec.symbols);
+  free_tables(entry_.symbols);
   parse_lst2();
   parse_lst3();
   parse_lst4();
   parse_lst5();
 
   put_ff(lst_);
-  if (std::fputc(0x1A, lst_.fp) == EOF) error_exit(rs_, kListWriteFailed);
+  if (std::fputc(0x1A, lst_.fp) == EOF) error_exit(kListWriteFailed);
   // The tree is empty by now; its release after the command shows in the trace.
   freel(lst_);
+  return std::move(plan_);
 }
 
 void ListCommand::rewind() {
-  rs_.lib_in.seek(0);
-  get_header(in_, rs_.header);
+  run_.files.lib_in.seek(0);
+  get_header(in_, plan_.header);
 }
 
 template <class Read>
@@ -202,11 +199,11 @@ void ListCommand::parse_lst0() {
   rewind();
   ModTime t;
   // The library as this run reads it, whatever has taken its name since.
-  get_ftime(rs_, rs_.lib_fp, t);
+  get_ftime(run_.line.source_date, run_.files.lib_fp, t);
   lst_page(lst_);
   std::FILE* fp = lst_.fp;
-  std::fprintf(fp, "Library file name:       %s\n", shown_lib_name(rs_).c_str());
-  const LibraryHeader& h = rs_.header;
+  std::fprintf(fp, "Library file name:       %s\n", shown_lib_name(run_.files).c_str());
+  const LibraryHeader& h = plan_.header;
   std::fprintf(fp, "Relocatable format:      %s\n", h.hdr_format.c_str());
   std::fprintf(fp, "Last update time:        %4d-%s-%02d %02d:%02d\n", t[5] + 1900, month_name(t[4]), t[3],
                t[2], t[1]);
@@ -221,7 +218,7 @@ void ListCommand::parse_lst1() {
   std::fputs("Module_name:\n", lst_.fp);
   for (;;) {
     ++lst_.line_cnt;
-    if (get_modname(rs_) == 0) return;
+    if (get_modname(run_, entry_) == 0) return;
     if (lst_.line_cnt >= kPageLength) {
       lst_page(lst_);
       std::fputs("Module_name\n", lst_.fp);
@@ -234,7 +231,7 @@ void ListCommand::parse_lst1() {
 // The lines of the module table and the modules' titles are put together
 // by hand: a thousand modules make thousands of them.
 void ListCommand::module_line() {
-  const TableEntry& r = rs_.rotbl_rec;
+  const TableEntry& r = entry_;
   std::string line;
   line.reserve(r.mod_name.size() + 48);
   line += r.mod_name;
@@ -258,10 +255,10 @@ void ListCommand::parse_lst2() {
   trace(",parse_lst2\n");
   rewind();
   n_ = SymCounts{};
-  lst_.sym_tree.reserve(expected_names(rs_.header));
+  lst_.sym_tree.reserve(expected_names(plan_.header));
   for_each_module([this](std::size_t entry) {
-    if (rs_.ftree.empty() && rs_.v) rs_.all_files = true;
-    disp_fname(rs_, host::module_file_name(rs_.rotbl_rec.mod_name));
+    if (run_.line.ftree.empty()) shown_->all_files();
+    shown_->disp_fname(host::module_file_name(entry_.mod_name));
     get_f5lst(entry);
   });
   global_title("PUBLIC symbol table ( symbol count = %04d ) \n\n", n_.pub + n_.equ + n_.bit);
@@ -273,7 +270,7 @@ void ListCommand::parse_lst3() {
   trace(",parse_lst3\n");
   rewind();
   n_ = SymCounts{};
-  lst_.sym_tree.reserve(expected_names(rs_.header));
+  lst_.sym_tree.reserve(expected_names(plan_.header));
   for_each_module([this](std::size_t entry) { get_f7lst(entry); });
   global_title("EXTERN symbol table ( symbol count = %04d ) \n\n", n_.ext);
   end_glob(lst_, externals_);
@@ -281,9 +278,9 @@ void ListCommand::parse_lst3() {
 
 void ListCommand::module_title(int count) {
   std::string line;
-  line.reserve(rs_.rotbl_rec.mod_name.size() + 48);
+  line.reserve(entry_.mod_name.size() + 48);
   line += "Module_name: ";
-  line += rs_.rotbl_rec.mod_name;
+  line += entry_.mod_name;
   line += " ( symbol count ) = ";
   put_decimal(line, count, 4, ' ');
   line += "\n\n";
@@ -301,7 +298,7 @@ void ListCommand::module_section(const char* title, const SymTree& tree, Traced 
     std::span<const SymNode> nodes = tree.of_module(module++);
     traced(nodes);
     // The library's table read the entry's symbols: on to its end.
-    rs_.lib_in.seek(entry_ends_[entry]);
+    run_.files.lib_in.seek(entry_ends_[entry]);
     module_title(static_cast<int>(nodes.size()));
     end_mod(lst_, tree, nodes);
   });
@@ -311,7 +308,7 @@ void ListCommand::module_section(const char* title, const SymTree& tree, Traced 
 // count of each kind running up, in the order the entry lists them.
 void ListCommand::trace_f5lst(std::span<const SymNode> nodes) {
   trace(",get_f5lst\n");
-  if (!rs_.trace) return;
+  if (!run_.trace.on()) return;
   for (auto [kind, format] : {std::pair{SymKind::kPublic, kPublicCount}, std::pair{SymKind::kEqu, kEquCount},
                               std::pair{SymKind::kBit, kBitCount}}) {
     counts_.start(format, 0);
@@ -343,7 +340,7 @@ int ListCommand::get_rotbl04() {
   if (tag == fmt::kEnd) return 0;
   for (;; tag = in_.get_tag()) {
     if (tag != fmt::kF0 && tag != fmt::kF1 && tag != fmt::kF2 && tag != fmt::kF4) in_.malformed();
-    read_entry_record(in_, tag, &rs_.rotbl_rec);
+    read_entry_record(in_, tag, &entry_);
     if (tag == fmt::kF4) return 1;
   }
 }
@@ -353,7 +350,7 @@ int ListCommand::read_names(int tag, int record, Read read, int& count, const ch
   SymTree& tree = lst_.sym_tree;
   for (; tag == record; tag = in_.get_tag()) {
     counts_.start(trace_format, count);
-    read(in_, tree.tables(), trace_format != nullptr && rs_.trace ? &counts_ : nullptr);
+    read(in_, tree.tables(), trace_format != nullptr && run_.trace.on() ? &counts_ : nullptr);
     count += tree.add_read();
   }
   return tag;
@@ -369,7 +366,7 @@ void ListCommand::skip_to_end(int tag, std::initializer_list<int> allowed) {
 void ListCommand::get_f5lst(std::size_t entry) {
   trace(",get_f5lst\n");
   SymTree& tree = lst_.sym_tree;
-  tree.set_module(rs_.rotbl_rec.mod_name);
+  tree.set_module(entry_.mod_name);
   tree.set_kind(SymKind::kPublic);
   int tag = read_names(in_.get_tag(), fmt::kF5, get_repf4, n_.pub, kPublicCount);
   tree.set_kind(SymKind::kEqu);
@@ -384,12 +381,12 @@ void ListCommand::get_f5lst(std::size_t entry) {
 // Collects the external names of the current entry.
 void ListCommand::get_f7lst(std::size_t entry) {
   trace(",get_f7lst\n");
-  lst_.sym_tree.set_module(rs_.rotbl_rec.mod_name);
+  lst_.sym_tree.set_module(entry_.mod_name);
   lst_.sym_tree.set_kind(SymKind::kExternal);
   // The library's PUBLIC table read the public, EQU and BIT records: on
   // from where they end. What is stepped over from there on is what the
   // steps from the entry's symbols on would still step over.
-  rs_.lib_in.seek(symbols_end_[entry]);
+  run_.files.lib_in.seek(symbols_end_[entry]);
   int tag = read_names(skip_f563(), fmt::kF7, get_repf6, n_.ext, nullptr);
   skip_to_end(tag, {fmt::kF8, fmt::kF9});
 }
@@ -407,13 +404,13 @@ int ListCommand::skip_f563() {
 // Steps over the rest of the entry of a module that is not listed.
 void ListCommand::skip_tmnt() {
   trace("_run skip_tmnt\n");
-  rs_.cur_file = rs_.lib_name;
+  run_.files.cur_file = run_.files.lib_name;
   skip_to_end(in_.get_tag(), {fmt::kF3, fmt::kF5, fmt::kF6, fmt::kF7, fmt::kFA, fmt::kF8, fmt::kF9});
 }
 
 }  // namespace
 
-void parse_lst(RunState& rs) {
-  if (rs.trace) std::fputs(",parse_lst\n", rs.out);
-  ListCommand(rs).run();
+CommitPlan parse_lst(Run& run) {
+  run.trace.line(",parse_lst\n");
+  return ListCommand(run).run();
 }

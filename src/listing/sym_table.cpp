@@ -13,7 +13,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "driver/run_state.h"
 #include "host/host.h"
 #include "listing/layout.h"
 
@@ -132,7 +131,7 @@ void end_short_line(Listing& lst) { end_line(lst, lst.lines.data() + lst.lines_u
 }  // namespace
 
 void freel(Listing& lst) {
-  if (lst.rs.trace) std::fputs("_run freel\n", lst.rs.out);
+  lst.trace.line("_run freel\n");
   lst.sym_tree.clear();
 }
 

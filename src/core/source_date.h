@@ -8,21 +8,23 @@
 #pragma once
 
 #include <ctime>
+#include <optional>
 
 #include "format/library.h"
 
-struct RunState;
+// The epoch, when the variable is set.
+using SourceDate = std::optional<std::time_t>;
 
-// Reads SOURCE_DATE_EPOCH into the run state. Anything but plain decimal
-// digits up to 9999-12-31 23:59:59 UTC ends the run.
-void read_source_date(RunState& rs);
+// Reads SOURCE_DATE_EPOCH. Anything but plain decimal digits up to
+// 9999-12-31 23:59:59 UTC ends the run.
+SourceDate read_source_date();
 
 // The moment the run shows as its own: the epoch, else now.
-std::time_t run_time(const RunState& rs);
+std::time_t run_time(const SourceDate& epoch);
 // A file's time as the run stores or shows it: no later than the epoch.
-std::time_t clamp_to_epoch(const RunState& rs, std::time_t t);
+std::time_t clamp_to_epoch(const SourceDate& epoch, std::time_t t);
 // Calendar fields of `t`: UTC with the epoch set, else local time.
-ModTime calendar_fields(const RunState& rs, std::time_t t);
+ModTime calendar_fields(const SourceDate& epoch, std::time_t t);
 
 // Calendar fields of `t` in UTC, the same on every host; a time outside
 // the years 1 to 9999 counts as the nearest end of that range.

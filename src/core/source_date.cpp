@@ -1,13 +1,12 @@
 // Reproducible builds: SOURCE_DATE_EPOCH.
-#include "driver/source_date.h"
+#include "core/source_date.h"
 
 #include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
 
-#include "driver/errors.h"
-#include "driver/run_state.h"
+#include "core/errors.h"
 #include "host/host.h"
 
 namespace {
@@ -30,21 +29,20 @@ std::optional<std::time_t> parse_epoch(const std::string& text) {
 
 }  // namespace
 
-void read_source_date(RunState& rs) {
+SourceDate read_source_date() {
   std::optional<std::string> text = host::env("SOURCE_DATE_EPOCH");
-  if (!text) return;
-  rs.source_date_epoch = parse_epoch(*text);
-  if (!rs.source_date_epoch) error_exit(rs, kBadSourceDate, *text);
+  if (!text) return std::nullopt;
+  SourceDate epoch = parse_epoch(*text);
+  if (!epoch) error_exit(kBadSourceDate, *text);
+  return epoch;
 }
 
-std::time_t run_time(const RunState& rs) { return rs.source_date_epoch.value_or(std::time(nullptr)); }
+std::time_t run_time(const SourceDate& epoch) { return epoch.value_or(std::time(nullptr)); }
 
-std::time_t clamp_to_epoch(const RunState& rs, std::time_t t) {
-  return rs.source_date_epoch ? std::min(t, *rs.source_date_epoch) : t;
-}
+std::time_t clamp_to_epoch(const SourceDate& epoch, std::time_t t) { return epoch ? std::min(t, *epoch) : t; }
 
-ModTime calendar_fields(const RunState& rs, std::time_t t) {
-  if (rs.source_date_epoch) return utc_fields(t);
+ModTime calendar_fields(const SourceDate& epoch, std::time_t t) {
+  if (epoch) return utc_fields(t);
   std::tm tm{};
   host::local_time(t, tm);
   return ModTime{tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon, tm.tm_year};

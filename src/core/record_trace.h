@@ -4,9 +4,8 @@
 // routine that reads it.
 #pragma once
 
+#include "core/trace_out.h"
 #include "format/trace.h"
-
-struct RunState;
 
 class RecordTrace : public FormatTrace {
  public:
@@ -18,8 +17,9 @@ class RecordTrace : public FormatTrace {
     kReaders,  // ",get_repf4": the reader of a whole entry, at its symbol records
   };
 
-  RecordTrace(RunState& rs, Records records, bool first_records = false)
-      : rs_(rs), records_(records), first_records_(first_records) {}
+  RecordTrace(const TraceOut& trace, Records records, bool first_records = false)
+      : trace_(trace), records_(records), first_records_(first_records) {}
+  const TraceOut& trace() const { return trace_; }
 
   void record(int tag) override;
   void symbol_read(SymKind kind, int count) override;
@@ -27,10 +27,10 @@ class RecordTrace : public FormatTrace {
   void bad_first_item(int byte) override;
 
  private:
-  RunState& rs_;
+  const TraceOut& trace_;
   Records records_;
   bool first_records_;
 };
 
 // The trace to give a reader: none unless the trace flag is set.
-FormatTrace* traced(RunState& rs, RecordTrace& trace);
+inline FormatTrace* traced(RecordTrace& trace) { return trace.trace().on() ? &trace : nullptr; }

@@ -3,16 +3,14 @@
 // Every failure ends the run at once: a routine that finds a fault calls
 // error_exit with an error code and, where the message names something, a
 // name. error_exit throws RunAbort; only the entry point catches it and hands
-// it to report_error, which removes the working files, prints the message,
-// rings the bell and gives the exit status. Nothing else catches it.
+// it to the error reporter, which removes the working files, prints the
+// message, rings the bell and gives the exit status. Nothing else catches it.
 #pragma once
 
 #include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
-
-struct RunState;
 
 enum ErrorCode : int {
   kInternal = 0,
@@ -52,23 +50,20 @@ struct RunAbort {
 
 struct FormatError;
 
-[[noreturn]] void error_exit(RunState& rs, int code, std::optional<std::string> name = std::nullopt);
+[[noreturn]] void error_exit(int code, std::optional<std::string> name = std::nullopt);
 // The duplicate definition of `symbol` by `module`, which `other` defines already.
-[[noreturn]] void multiple_defined(RunState& rs, std::string symbol, std::string module, std::string other);
+[[noreturn]] void multiple_defined(std::string symbol, std::string module, std::string other);
 // A quote left open in line `line_no` of the command file `file`.
-[[noreturn]] void open_quote(RunState& rs, std::string file, long line_no);
+[[noreturn]] void open_quote(std::string file, long line_no);
 // What a fault of a format reader or writer means for the run.
 RunAbort abort_of(const FormatError& fault);
-
-// Writes the usage text.
-void write_usage(std::FILE* to);
-
-// Performs the clean-up, prints the message and the bell; returns the exit status.
-int report_error(RunState& rs, const RunAbort& abort);
 
 // Set by the interrupt handler; the run ends at its next step.
 extern volatile std::sig_atomic_t g_break_requested;
 
-inline void poll_break(RunState& rs) {
-  if (g_break_requested) error_exit(rs, kBreak, "--Break-- !");
+inline void poll_break() {
+  if (g_break_requested) error_exit(kBreak, "--Break-- !");
 }
+
+// Closes a stream if it is open and marks it closed; true unless the close failed.
+bool close_stream(std::FILE*& fp);

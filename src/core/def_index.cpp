@@ -1,4 +1,4 @@
-#include "intake/def_index.h"
+#include "core/def_index.h"
 
 #include <algorithm>
 #include <cstring>
