@@ -6,19 +6,15 @@
 
 RelocatableFile::RelocatableFile() : in_(kLargeBlock) {}
 
-bool RelocatableFile::try_open(const std::string& path) {
+void RelocatableFile::open(const std::string& path) {
   close();
   fp_ = host::open_read(path);
-  if (fp_ == nullptr) return false;
+  if (fp_ == nullptr) error_exit(kCantOpen, path);
   in_.attach(fp_, path, &g_break_requested);
-  return true;
-}
-
-void RelocatableFile::open(const std::string& path) {
-  if (!try_open(path)) error_exit(kCantOpen, path);
 }
 
 void RelocatableFile::close() {
+  if (fp_ == nullptr) return;
   in_.detach();
   close_stream(fp_);
 }

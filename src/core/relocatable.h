@@ -15,11 +15,9 @@ class RelocatableFile {
   RelocatableFile(const RelocatableFile&) = delete;
   RelocatableFile& operator=(const RelocatableFile&) = delete;
 
-  // Opens `path` for reading; a file that cannot be opened ends the run,
-  // naming it.
+  // Opens `path` for reading (the file open before is closed); a file that
+  // cannot be opened ends the run, naming it.
   void open(const std::string& path);
-  // The same, false when the file cannot be opened.
-  bool try_open(const std::string& path);
   void close();
 
   std::FILE* fp() const { return fp_; }

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "core/errors.h"
+#include "core/trace_out.h"
 #include "driver/driver.h"
 #include "format/formats.h"
 #include "host/host.h"
@@ -101,7 +102,7 @@ void add_name(CmdlineParse& ps, const std::string& word) {
   std::string name = with_default_ext(word);
   std::string base = host::base_name(name);
   ps.line.ftree.push_back(FtreeNode{std::move(name), std::move(base)});
-  if (ps.line.trace) std::fprintf(ps.out, "ftree->%s ", ps.line.ftree.back().name.c_str());
+  TraceOut(ps.out, ps.line.trace).print("ftree->%s ", ps.line.ftree.back().name.c_str());
 }
 
 // Reads the next line, however long, into `line`; false at the end of the

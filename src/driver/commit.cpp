@@ -10,10 +10,10 @@
 // to the device while it is written, synced, and then put in the place of
 // the old library, which becomes the backup.
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "core/errors.h"
-#include "core/relocatable.h"
 #include "driver/driver.h"
 #include "format/formats.h"
 #include "format/library.h"
@@ -57,7 +57,7 @@ std::string f8_record(int64_t base, const F8Place& place) {
 // records lie and what they count is known from the commands, so the table
 // is not read record by record again.
 void get_offset(RunState& rs, const CommitPlan& plan, RecOut& out, int64_t header_size, int64_t table_size) {
-  if (rs.line.trace) std::fputs(",get_offset", rs.out);
+  rs.trace().line(",get_offset");
   InputFile tmp1;
   tmp1.attach(rs.files.tmp1_fp, "TMP_FILE", &g_break_requested);
   RecIn in(tmp1, "TMP_FILE");
@@ -130,11 +130,11 @@ void copy_run(RunState& rs, std::FILE* from, const BodyRef& run, const std::stri
 // A body left in its relocatable file is copied from there, provided the
 // file is still the one that was read: a file changed since is refused.
 void copy_from_file(RunState& rs, const BodyRef& body, Writeback& writeback) {
-  RelocatableFile file;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(host::open_read(body.source), &std::fclose);
   host::FileStamp now;
-  if (!file.try_open(body.source) || !host::stream_stamp(file.fp(), now) || !(now == body.stamp))
+  if (file == nullptr || !host::stream_stamp(file.get(), now) || !(now == body.stamp))
     error_exit(kInvalid, body.source);
-  copy_run(rs, file.fp(), body, body.source, writeback);
+  copy_run(rs, file.get(), body, body.source, writeback);
 }
 
 // Copies the bodies into the new library from where they lie, each run of
@@ -170,7 +170,7 @@ void write_library(RunState& rs, const CommitPlan& plan) {
 
   RecOut out(rs.files.tmp3_fp);
   Writeback writeback(rs.files.tmp3_fp);
-  if (rs.line.trace) std::fputs(",put header", rs.out);
+  rs.trace().line(",put header");
   put_header(out, plan.header);
   get_offset(rs, plan, out, header_size, table_size);
   out.put_byte(fmt::kEnd);

@@ -19,10 +19,6 @@ namespace {
 // pause that doubles up to this many milliseconds.
 constexpr int kLongestPause = 20;
 
-void trace_line(RunState& rs, const char* format, const std::string& a, const std::string& b) {
-  if (rs.line.trace) std::fprintf(rs.out, format, a.c_str(), b.c_str());
-}
-
 // Splits the library name into its directory and its base name, and gives
 // it the default extension ".LIB" when it has none.
 void name_library(RunState& rs) {
@@ -36,9 +32,7 @@ void name_library(RunState& rs) {
     f.name.resize(dot);
   else
     f.lib_name += ".LIB";
-  if (rs.line.trace)
-    std::fprintf(rs.out, "\npath=%s name=%s lib_name=%s\n", f.path.c_str(), f.name.c_str(),
-                 f.lib_name.c_str());
+  rs.trace().print("\npath=%s name=%s lib_name=%s\n", f.path.c_str(), f.name.c_str(), f.lib_name.c_str());
 }
 
 // Opens the library file `name` for reading; false when it cannot be.
@@ -58,7 +52,7 @@ void open_library(RunState& rs) {
   if (f.path.empty()) {
     if (auto vorna = host::env("VORNA")) {
       f.lib_dir = host::with_final_sep(*vorna);
-      trace_line(rs, "\nVORNA=%s name=%s\n", f.lib_dir, f.lib_dir + f.lib_name);
+      rs.trace().print("\nVORNA=%s name=%s\n", f.lib_dir.c_str(), (f.lib_dir + f.lib_name).c_str());
     }
     tried = f.lib_dir + f.lib_name;
     if (open_lib_file(rs, tried)) return;

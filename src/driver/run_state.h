@@ -7,6 +7,7 @@
 
 #include "core/command_line.h"
 #include "core/library_files.h"
+#include "core/trace_out.h"
 
 struct RunState {
   RunState(std::FILE* out_stream, std::FILE* err_stream) : out(out_stream), err(err_stream) {}
@@ -17,4 +18,6 @@ struct RunState {
 
   CommandLine line;
   LibraryFiles files;
+
+  TraceOut trace() const { return TraceOut(out, line.trace); }
 };

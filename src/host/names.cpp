@@ -25,9 +25,9 @@ std::string fs_name(const std::string& name) {
 #ifdef _WIN32
   return name;
 #else
+  // Most names hold no '\\' at all: it is looked for, not every byte tested.
   std::string s = name;
-  for (char& c : s)
-    if (c == '\\') c = '/';
+  for (std::size_t i = s.find('\\'); i != std::string::npos; i = s.find('\\', i + 1)) s[i] = '/';
   return s;
 #endif
 }

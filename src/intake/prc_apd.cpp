@@ -6,6 +6,7 @@
 // body working file (tmp2), while the records the module table needs are
 // collected. A module that defines a global name the table already has is
 // refused. Its entry then goes to the table working file (tmp1).
+#include <algorithm>
 #include <optional>
 
 #include "core/def_index.h"
@@ -62,7 +63,8 @@ std::string module_name(const std::string& file) {
 
 class AppendCommand {
  public:
-  explicit AppendCommand(Run& run) : run_(run), plan_(run.files), shown_(run, "APPEND FILE = ") {}
+  explicit AppendCommand(Run& run)
+      : run_(run), trace_(run.trace), plan_(run.files), shown_(run, "APPEND FILE = ") {}
 
   CommitPlan run();
 
@@ -78,6 +80,8 @@ class AppendCommand {
   void append_file(const std::string& file);
 
   Run& run_;
+  // Asked at every record: kept here rather than reached through the run.
+  const TraceOut trace_;
   CommitPlan plan_;
   NameDisplay shown_;
   DefIndex defs_;
@@ -102,7 +106,7 @@ CommitPlan AppendCommand::run() {
 // definitions, and returns the number of entries. The library stands after
 // its header.
 int AppendCommand::copy_rotbl() {
-  run_.trace.line(",copy_rotbl");
+  trace_.line(",copy_rotbl");
   InputFile& lib = run_.files.lib_in;
   RecIn in(lib, run_.files.lib_name);
   TableEntry& e = entry_;
@@ -113,7 +117,7 @@ int AppendCommand::copy_rotbl() {
     TeeScope copy(lib, plan_.table_out);
     free_tables(e.symbols);
     for (int tag = in.get_tag(); tag != fmt::kEnd; tag = in.get_tag()) {
-      run_.trace.print(",parse->0x%x", tag);
+      trace_.print(",parse->0x%x", tag);
       if (tag < 0) in.malformed();
       int64_t at = in.tell() - 1;
       std::size_t before = definitions_of(e.symbols, tag);
@@ -137,13 +141,17 @@ void AppendCommand::start_existing() {
   LibraryHeader& h = plan_.header;
   read_header(run_, h, "A0001");
   defs_.reserve(expected_names(h));
+  // Every module's body and F8 record, as far as the header can be believed.
+  std::size_t modules = static_cast<std::size_t>(std::max(h.hdr_modules, 0)) + run_.line.ftree.size();
+  plan_.bodies.reserve(std::min<std::size_t>(modules, fmt::kMaxModules));
+  plan_.f8_places.reserve(std::min<std::size_t>(modules, fmt::kMaxModules));
   // The header's count says how many bodies follow: an empty module (a body
   // of the single byte FF) is not mistaken for the section's end mark.
   if (copy_rotbl() != h.hdr_modules) error_exit(kInvalid, run_.files.lib_name);
   InputFile& lib = run_.files.lib_in;
-  RecordTrace copier(run_.trace, RecordTrace::Records::kParse);
+  RecordTrace copier(trace_, RecordTrace::Records::kParse);
   for (int32_t n = 0; n < h.hdr_modules; ++n) {
-    run_.trace.line(",copy_romod\n");
+    trace_.line(",copy_romod\n");
     int64_t at = lib.position();
     plan_.bodies.push_back(BodyRef{BodyRef::From::kLibrary, at, copy_romod(lib, nullptr, traced(copier)), ""});
   }
@@ -155,13 +163,13 @@ void AppendCommand::parse_apdf0(RecIn& in) {
   std::string_view format = in.get_str();
   std::string& hdr_format = plan_.header.hdr_format;
   if (run_.files.create && hdr_format.empty()) hdr_format = format;
-  run_.trace.print("\nold_ver=%s new_ver=%s\n", hdr_format.c_str(), std::string(format).c_str());
+  trace_.print("\nold_ver=%s new_ver=%s\n", hdr_format.c_str(), std::string(format).c_str());
   if (format != fmt::kFormat) error_exit(kInvalid, "A0002");
 }
 
 void AppendCommand::trace_handler(int tag) const {
-  if (tag == fmt::kE6) return;
-  run_.trace.print(",parse_apd%c%x", tag >= fmt::kF0 ? 'f' : 'e', tag & 0x0F);
+  if (!trace_.on() || tag == fmt::kE6) return;
+  trace_.print(",parse_apd%c%x", tag >= fmt::kF0 ? 'f' : 'e', tag & 0x0F);
 }
 
 // Reads one module file, collecting into `scan_` what its entry needs, and
@@ -169,7 +177,7 @@ void AppendCommand::trace_handler(int tag) const {
 int64_t AppendCommand::read_module(bool staged) {
   RecIn in(obj_.in(), obj_path_);
   RomodFaults faults{obj_path_, obj_path_};
-  RecordTrace handlers(run_.trace, RecordTrace::Records::kNone, true);
+  RecordTrace handlers(trace_, RecordTrace::Records::kNone, true);
   free_tables(scan_.symbols);
   scan_.offset1_f7 = scan_.offset1_f8 = 0;
   ModuleWalker walker(in, faults, &scan_, traced(handlers));
@@ -196,7 +204,7 @@ BodyRef AppendCommand::place_body() {
   BodyRef body{BodyRef::From::kFile, 0, 0, obj_path_};
   bool stamped = host::stream_stamp(obj_.fp(), body.stamp);
   if (stamped) obj_.in().expect_size(body.stamp.size);
-  if (run_.trace.on() || !stamped) {
+  if (trace_.on() || !stamped) {
     body.from = BodyRef::From::kStaged;
     body.at = plan_.body_out.count();
   }
@@ -241,7 +249,7 @@ void AppendCommand::append_file(const std::string& file) {
   // first module suggest, rather than grown step by step.
   if (run_.files.create && plan_.header.hdr_modules == 1)
     defs_.reserve(expected_names(run_.line.ftree.size(), entry_.symbols));
-  put_checked_rotbl(run_.trace, plan_, defs_, entry_);
+  put_checked_rotbl(trace_, plan_, defs_, entry_);
   obj_.close();
 }
 

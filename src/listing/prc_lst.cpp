@@ -89,7 +89,12 @@ std::string shown_lib_name(const LibraryFiles& files) {
 class ListCommand {
  public:
   explicit ListCommand(Run& run)
-      : run_(run), plan_(run.files), in_(run.files.lib_in, run.files.lib_name), lst_(run), counts_(run.trace) {}
+      : run_(run),
+        trace_(run.trace),
+        plan_(run.files),
+        in_(run.files.lib_in, run.files.lib_name),
+        lst_(run),
+        counts_(run.trace) {}
 
   CommitPlan run();
 
@@ -107,7 +112,7 @@ class ListCommand {
   int skip_f563();
   void skip_tmnt();
 
-  void trace(const char* text) const { run_.trace.line(text); }
+  void trace(const char* text) const { trace_.line(text); }
   // Back to the start of the library; the stream then stands at the first entry.
   void rewind();
   bool selected() const { return run_.line.ftree.empty() || fname_search(run_, entry_) >= 0; }
@@ -135,6 +140,8 @@ class ListCommand {
   void trace_f5lst(std::span<const SymNode> nodes);
 
   Run& run_;
+  // Asked at every entry: kept here rather than reached through the run.
+  const TraceOut trace_;
   CommitPlan plan_;  // the header, whose counts the run shows
   TableEntry entry_;  // the entry being read
   std::optional<NameDisplay> shown_;
@@ -308,7 +315,7 @@ void ListCommand::module_section(const char* title, const SymTree& tree, Traced 
 // count of each kind running up, in the order the entry lists them.
 void ListCommand::trace_f5lst(std::span<const SymNode> nodes) {
   trace(",get_f5lst\n");
-  if (!run_.trace.on()) return;
+  if (!trace_.on()) return;
   for (auto [kind, format] : {std::pair{SymKind::kPublic, kPublicCount}, std::pair{SymKind::kEqu, kEquCount},
                               std::pair{SymKind::kBit, kBitCount}}) {
     counts_.start(format, 0);
@@ -350,7 +357,7 @@ int ListCommand::read_names(int tag, int record, Read read, int& count, const ch
   SymTree& tree = lst_.sym_tree;
   for (; tag == record; tag = in_.get_tag()) {
     counts_.start(trace_format, count);
-    read(in_, tree.tables(), trace_format != nullptr && run_.trace.on() ? &counts_ : nullptr);
+    read(in_, tree.tables(), trace_format != nullptr && trace_.on() ? &counts_ : nullptr);
     count += tree.add_read();
   }
   return tag;
