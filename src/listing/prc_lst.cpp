@@ -112,7 +112,6 @@ class ListCommand {
   int skip_f563();
   void skip_tmnt();
 
-  void trace(const char* text) const { trace_.line(text); }
   // Back to the start of the library; the stream then stands at the first entry.
   void rewind();
   bool selected() const { return run_.line.ftree.empty() || fname_search(run_, entry_) >= 0; }
@@ -202,7 +201,7 @@ void ListCommand::for_each_module(Read read) {
 
 // The header block on the first page.
 void ListCommand::parse_lst0() {
-  trace(",parse_lst0\n");
+  trace_.line(",parse_lst0\n");
   rewind();
   ModTime t;
   // The library as this run reads it, whatever has taken its name since.
@@ -221,7 +220,7 @@ void ListCommand::parse_lst0() {
 
 // The module table: every module, selected or not, with its body's offset and size.
 void ListCommand::parse_lst1() {
-  trace(",parse_lst1\n");
+  trace_.line(",parse_lst1\n");
   std::fputs("Module_name:\n", lst_.fp);
   for (;;) {
     ++lst_.line_cnt;
@@ -259,7 +258,7 @@ void ListCommand::global_title(const char* format, int count) {
 
 // The library's PUBLIC table: public, EQU and BIT symbols of the selected modules.
 void ListCommand::parse_lst2() {
-  trace(",parse_lst2\n");
+  trace_.line(",parse_lst2\n");
   rewind();
   n_ = SymCounts{};
   lst_.sym_tree.reserve(expected_names(plan_.header));
@@ -274,7 +273,7 @@ void ListCommand::parse_lst2() {
 
 // The library's EXTERN table: the external names of the selected modules.
 void ListCommand::parse_lst3() {
-  trace(",parse_lst3\n");
+  trace_.line(",parse_lst3\n");
   rewind();
   n_ = SymCounts{};
   lst_.sym_tree.reserve(expected_names(plan_.header));
@@ -314,7 +313,7 @@ void ListCommand::module_section(const char* title, const SymTree& tree, Traced 
 // What reading a module's public, EQU and BIT symbols shows in a trace: the
 // count of each kind running up, in the order the entry lists them.
 void ListCommand::trace_f5lst(std::span<const SymNode> nodes) {
-  trace(",get_f5lst\n");
+  trace_.line(",get_f5lst\n");
   if (!trace_.on()) return;
   for (auto [kind, format] : {std::pair{SymKind::kPublic, kPublicCount}, std::pair{SymKind::kEqu, kEquCount},
                               std::pair{SymKind::kBit, kBitCount}}) {
@@ -327,22 +326,22 @@ void ListCommand::trace_f5lst(std::span<const SymNode> nodes) {
 
 // Each selected module's PUBLIC table.
 void ListCommand::parse_lst4() {
-  trace(",parse_lst4\n");
+  trace_.line(",parse_lst4\n");
   module_section("PUBLIC symbol table\n\n", publics_, [this](std::span<const SymNode> nodes) { trace_f5lst(nodes); });
 }
 
 // Each selected module's EXTERN table.
 void ListCommand::parse_lst5() {
-  trace(",parse_lst5\n");
+  trace_.line(",parse_lst5\n");
   module_section("EXTERN symbol table\n\n", externals_, [this](std::span<const SymNode>) {
-    trace(",get_f7lst\n");
-    trace("_run skip_f563\n");
+    trace_.line(",get_f7lst\n");
+    trace_.line("_run skip_f563\n");
   });
 }
 
 // Reads the next entry up to and including its F4 record; 0 at the table's end mark.
 int ListCommand::get_rotbl04() {
-  trace(",get_rotbl04\n");
+  trace_.line(",get_rotbl04\n");
   int tag = in_.get_tag();
   if (tag == fmt::kEnd) return 0;
   for (;; tag = in_.get_tag()) {
@@ -371,7 +370,7 @@ void ListCommand::skip_to_end(int tag, std::initializer_list<int> allowed) {
 // Collects the public, EQU and BIT symbols of the current entry. The entry
 // holds them in this order, so equal names keep this order in the tables.
 void ListCommand::get_f5lst(std::size_t entry) {
-  trace(",get_f5lst\n");
+  trace_.line(",get_f5lst\n");
   SymTree& tree = lst_.sym_tree;
   tree.set_module(entry_.mod_name);
   tree.set_kind(SymKind::kPublic);
@@ -387,7 +386,7 @@ void ListCommand::get_f5lst(std::size_t entry) {
 
 // Collects the external names of the current entry.
 void ListCommand::get_f7lst(std::size_t entry) {
-  trace(",get_f7lst\n");
+  trace_.line(",get_f7lst\n");
   lst_.sym_tree.set_module(entry_.mod_name);
   lst_.sym_tree.set_kind(SymKind::kExternal);
   // The library's PUBLIC table read the public, EQU and BIT records: on
@@ -401,7 +400,7 @@ void ListCommand::get_f7lst(std::size_t entry) {
 // Steps over the symbol and descriptor records before an entry's externals;
 // returns the first tag of another kind.
 int ListCommand::skip_f563() {
-  trace("_run skip_f563\n");
+  trace_.line("_run skip_f563\n");
   for (;;) {
     int tag = in_.get_tag();
     if (!skip_record(in_, tag, {fmt::kF3, fmt::kF5, fmt::kF6, fmt::kFA})) return tag;
@@ -410,7 +409,7 @@ int ListCommand::skip_f563() {
 
 // Steps over the rest of the entry of a module that is not listed.
 void ListCommand::skip_tmnt() {
-  trace("_run skip_tmnt\n");
+  trace_.line("_run skip_tmnt\n");
   run_.files.cur_file = run_.files.lib_name;
   skip_to_end(in_.get_tag(), {fmt::kF3, fmt::kF5, fmt::kF6, fmt::kF7, fmt::kFA, fmt::kF8, fmt::kF9});
 }
