@@ -39,7 +39,7 @@ bool is_library(RecIn& in, const std::string& name) {
 }
 
 Status read_file(InputFile& file, int64_t size, const Options& options, Sink& sink) {
-  RecIn in(file, "record");
+  RecIn in(file);
   bool library = options.reading == Reading::kLibrary ||
                  (options.reading == Reading::kByContent && is_library(in, file.name()));
   Report report;

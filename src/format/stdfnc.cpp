@@ -54,7 +54,7 @@ bool InputFile::fill() {
   std::size_t want = buf_.size();
   if (expected_ > start_) want = static_cast<std::size_t>(std::min<int64_t>(expected_ - start_, capacity_));
   std::size_t got = std::fread(buf_.data(), 1, want, fp_);
-  if (got == 0 && std::ferror(fp_)) throw FormatError{FormatError::Kind::kReadFailed, name_};
+  if (got == 0 && std::ferror(fp_)) throw FormatError{FormatError::Kind::kReadFailed, FormatError::Rule::kNone, name_};
   end_ = got;
   return got > 0;
 }
@@ -66,7 +66,7 @@ void InputFile::seek(int64_t position) {
     return;
   }
   std::clearerr(fp_);
-  if (!host::seek(fp_, position, SEEK_SET)) throw FormatError{FormatError::Kind::kSeekFailed, name_};
+  if (!host::seek(fp_, position, SEEK_SET)) throw FormatError{FormatError::Kind::kSeekFailed, FormatError::Rule::kNone, name_};
   start_ = position;
   pos_ = end_ = tee_from_ = 0;
 }
@@ -98,46 +98,38 @@ std::span<char> RecIn::get_block(int64_t max) {
   return block;
 }
 
-std::string_view RecIn::get_str_across() {
-  // The string is put together in the string buffer, which so no longer
+template <RecIn::Str what>
+RecIn::StrRead<what> RecIn::read_str_across() {
+  // A string kept is put together in the string buffer, which so no longer
   // holds the last string.
-  in_.last_ = {};
+  constexpr bool keep = what == Str::kKeep;
   std::string& s = in_.str_;
-  s.clear();
-  for (;;) {
-    std::string_view a = available();
-    if (a.empty()) malformed();
-    // A NUL may come at most this far: the string buffer holds 255 characters.
-    std::size_t look = std::min(a.size(), fmt::kMaxString + 1 - s.size());
-    const void* nul = std::memchr(a.data(), 0, look);
-    std::size_t n = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - a.data()) : look;
-    s.append(a.data(), n);
-    in_.pos_ += n;
-    if (nul != nullptr) {
-      ++in_.pos_;
-      return in_.last_ = s;
-    }
-    if (s.size() > fmt::kMaxString) malformed();
+  if constexpr (keep) {
+    in_.last_ = {};
+    s.clear();
   }
-}
-
-bool RecIn::skip_str_across() {
   std::size_t length = 0;
   for (;;) {
     std::string_view a = available();
     if (a.empty()) malformed();
+    // A NUL may come at most this far: the string buffer holds 255 characters.
     std::size_t look = std::min(a.size(), fmt::kMaxString + 1 - length);
     const void* nul = std::memchr(a.data(), 0, look);
     std::size_t n = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - a.data()) : look;
+    if constexpr (keep) s.append(a.data(), n);
     length += n;
     in_.pos_ += n;
     if (nul != nullptr) {
       ++in_.pos_;
-      return length > 0;
+      if constexpr (keep) return in_.last_ = s;
+      else return length > 0;
     }
     if (length > fmt::kMaxString) malformed();
   }
 }
+
+template std::string_view RecIn::read_str_across<RecIn::Str::kKeep>();
+template bool RecIn::read_str_across<RecIn::Str::kSkip>();
 
 void RecIn::skip_across(int64_t n) {
   if (n < 0) malformed();
@@ -218,7 +210,7 @@ void RecOut::put_span(const void* data, std::size_t n) {
 }
 
 void RecOut::write_out(const char* data, std::size_t n) {
-  if (std::fwrite(data, 1, n, fp_) != n) throw FormatError{FormatError::Kind::kWriteFailed, ""};
+  if (std::fwrite(data, 1, n, fp_) != n) throw FormatError{FormatError::Kind::kWriteFailed};
 }
 
 void RecOut::flush() {
@@ -231,11 +223,13 @@ void RecOut::flush_and_detach() {
   attach(nullptr);
 }
 
-void RecOut::limit(int64_t max, std::string name) {
+void RecOut::limit(int64_t max, std::string detail) {
   max_ = max;
-  limit_name_ = std::move(name);
+  limit_detail_ = std::move(detail);
 }
 
-void RecOut::over_limit() const { throw FormatError{FormatError::Kind::kMalformed, limit_name_}; }
+void RecOut::over_limit() const {
+  throw FormatError{FormatError::Kind::kMalformed, FormatError::Rule::kTooLarge, {}, limit_detail_};
+}
 
 void move_cursor(std::FILE* out, int column, int row) { std::fprintf(out, "\x1b[%d;%dH", row + 1, column + 1); }
