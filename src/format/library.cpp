@@ -143,19 +143,26 @@ namespace {
 // Room for the symbol records of most entries at once.
 constexpr std::size_t kRecordsRoom = 1 << 12;
 
-// Writes the entry's symbol records of one tag, every one its tables hold,
-// and sets the F4 size that counts their bytes.
-void put_symbol_records(RecOut& out, int tag, TableEntry& e) {
-  const SymbolTables& t = e.symbols;
-  int64_t at = out.count();
-  auto size = [&out, at] { return static_cast<int32_t>(out.count() - at); };
+// Writes the symbol records of one tag, every one the tables hold.
+void put_symbol_records(RecOut& out, int tag, const SymbolTables& t) {
   switch (tag) {
-    case fmt::kF5: put_publics(out, t); e.f4[1] = size(); return;
-    case fmt::kF6: put_equs(out, t); e.f4[3] = size(); return;
-    case fmt::kFA: put_bits(out, t); e.f4[5] = size(); return;
-    case fmt::kF3: put_descriptors(out, t); return;
-    case fmt::kF7: put_externals(out, t); return;
+    case fmt::kF5: return put_publics(out, t);
+    case fmt::kF6: return put_equs(out, t);
+    case fmt::kFA: return put_bits(out, t);
+    case fmt::kF3: return put_descriptors(out, t);
+    case fmt::kF7: return put_externals(out, t);
     default: return;
+  }
+}
+
+// The F4 value that counts the bytes of the symbol records of `tag`: F5 in
+// pub_size, F6 in equ_size, FA in bit_size; null for the others.
+int32_t* f4_size(TableEntry& e, int tag) {
+  switch (tag) {
+    case fmt::kF5: return &e.f4[1];
+    case fmt::kF6: return &e.f4[3];
+    case fmt::kFA: return &e.f4[5];
+    default: return nullptr;
   }
 }
 
@@ -205,15 +212,21 @@ constexpr std::size_t kTailAt = first_record([](const EntryRecord& r) { return r
 int64_t put_rotbl(RecOut& out, TableEntry& e) {
   // The symbol records are written first, to learn what they measure.
   RecOut records(RecOut::Keep::kEverything, kRecordsRoom);
+  int64_t end = 0;  // of the records written so far
   int64_t tail_at = 0;
   for_each_entry_record([&](auto i) {
     constexpr EntryRecord r = kEntryRecords[i];
-    if constexpr (i == kTailAt) tail_at = records.count();
-    if constexpr (r.occurs != Occurs::kOnce) put_symbol_records(records, r.tag, e);
+    if constexpr (i == kTailAt) tail_at = end;
+    if constexpr (r.occurs != Occurs::kOnce) {
+      int64_t at = end;
+      put_symbol_records(records, r.tag, e.symbols);
+      end = records.count();
+      if (int32_t* size = f4_size(e, r.tag)) *size = static_cast<int32_t>(end - at);
+    }
   });
   std::string_view symbols = records.kept();
-  e.entry_len = fmt::kEntryFixed + static_cast<int32_t>(symbols.size());
-  e.tail_len = fmt::kTailFixed + static_cast<int32_t>(records.count() - tail_at);
+  e.entry_len = fmt::kEntryFixed + static_cast<int32_t>(end);
+  e.tail_len = fmt::kTailFixed + static_cast<int32_t>(end - tail_at);
 
   int64_t start = out.count();
   int64_t f8_at = 0;

@@ -66,7 +66,8 @@ void InputFile::seek(int64_t position) {
     return;
   }
   std::clearerr(fp_);
-  if (!host::seek(fp_, position, SEEK_SET)) throw FormatError{FormatError::Kind::kSeekFailed, FormatError::Rule::kNone, name_};
+  if (!host::seek(fp_, position, SEEK_SET))
+    throw FormatError{FormatError::Kind::kSeekFailed, FormatError::Rule::kNone, name_};
   start_ = position;
   pos_ = end_ = tee_from_ = 0;
 }
