@@ -26,8 +26,10 @@ struct FormatError {
   };
   Kind kind;
   Rule rule = Rule::kNone;
-  std::string file = {};    // the file being read; empty for a writer
-  std::string detail = {};  // what the owner of the reader or writer calls a malformed input: a detail code or a name
+  std::string file = {};  // the file being read; empty for a writer
+  // What the owner of the reader or writer calls a malformed input: a detail
+  // code, or a name to show.
+  std::string detail = {};
 
   // What a message names: the detail of a malformed input, else the file.
   const std::string& name() const { return kind == Kind::kMalformed ? detail : file; }

@@ -88,14 +88,12 @@ inline constexpr EntryRecord kEntryRecords[] = {
     {fmt::kF9, Occurs::kOnce, false},
 };
 
-// Where each tag stands in kEntryRecords; -1 for a tag that no entry holds.
-inline constexpr std::array<int8_t, 256> kEntryRank = [] {
-  std::array<int8_t, 256> rank{};
-  rank.fill(-1);
-  for (std::size_t i = 0; i < std::size(kEntryRecords); ++i) rank[kEntryRecords[i].tag] = static_cast<int8_t>(i);
-  return rank;
-}();
-constexpr int entry_rank(int tag) { return tag >= 0 && tag < 256 ? kEntryRank[tag] : -1; }
+// Where `tag` stands in kEntryRecords; -1 for a tag that no entry holds.
+constexpr int entry_rank(int tag) {
+  for (std::size_t i = 0; i < std::size(kEntryRecords); ++i)
+    if (kEntryRecords[i].tag == tag) return static_cast<int>(i);
+  return -1;
+}
 
 // Reads the body of one entry record whose tag was just read into `e`; when
 // `e` is null the record is only stepped over. False for a tag that no entry
