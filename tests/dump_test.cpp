@@ -54,7 +54,7 @@ const Damage kDamages[] = {
     {"HeaderRecordTwice", [](ByteVec& b) { b[31] = 0xF3; }, "offset 0x1f: a second header F3 record (F0, F1, F2, F3 and F4 once each)"},
     {"Format", [](ByteVec& b) { b[16] = 'B'; }, "offset 0xb: the header's format is \"VER.B\" (VER.A, or empty when no module has an F0 record)"},
     {"Cpu", [](ByteVec& b) { b[24] = '1'; }, "offset 0x12: the header's CPU is \"VRN101\" (VRN100, in any case)"},
-    {"EntryOrder", [](ByteVec& b) { std::rotate(b.begin() + 37, b.begin() + 44, b.begin() + 53); }, "offset 0x2e: entry record F0 out of order"},
+    {"EntryOrder", [](ByteVec& b) { std::rotate(b.begin() + 37, b.begin() + 44, b.begin() + 53); }, "offset 0x2e: entry record F0 out of order (F0, F1, F2, F4, F5..., F6, FA, F3..., F7, F8, F9 in this order)"},
     {"EntryLen", [](ByteVec& b) { put_long(b, 45, 86); }, "offset 0x2c: entry_len is 86 (85: the entry's bytes after its F1 record)"},
     {"TailLen", [](ByteVec& b) { put_long(b, 49, 36); }, "offset 0x2c: tail_len is 36 (35: "},
     {"PubCount", [](ByteVec& b) { put_long(b, 59, 2); }, "offset 0x3a: pub_count is 2 (1: the symbols of the F5 records)"},

@@ -96,21 +96,23 @@ TEST(ReportError, EveryCodePrintsItsMessageAndRingsTheBell) {
 // A fault of a format reader or writer ends the run as the fault it is.
 TEST(ReportError, FormatFaults) {
     using Kind = FormatError::Kind;
+    using Rule = FormatError::Rule;
     const struct {
-        Kind kind;
-        const char* name;
+        FormatError fault;
         int status;
         const char* out;
     } cases[] = {
-        {Kind::kMalformed, "R0004", 1, "\nInvarid module or library R0004\n"},
-        {Kind::kReadFailed, "A.QOB", 3, "\nInput file read error <A.QOB>\n"},
-        {Kind::kWriteFailed, "", 3, "\nOut of disk space \n"},
-        {Kind::kSeekFailed, "L.LIB", 3, "\nFile seek error L.LIB\n"},
-        {Kind::kInterrupted, "L.LIB", 3, "\n--Break-- !\n"},
+        // A malformed input is named as its reader's owner calls it, not by its file.
+        {{Kind::kMalformed, Rule::kRecord, "L.LIB", "R0004"}, 1, "\nInvarid module or library R0004\n"},
+        {{Kind::kMalformed, Rule::kTooLarge, "", "A.QOB"}, 1, "\nInvarid module or library A.QOB\n"},
+        {{Kind::kReadFailed, Rule::kNone, "A.QOB"}, 3, "\nInput file read error <A.QOB>\n"},
+        {{Kind::kWriteFailed}, 3, "\nOut of disk space \n"},
+        {{Kind::kSeekFailed, Rule::kNone, "L.LIB"}, 3, "\nFile seek error L.LIB\n"},
+        {{Kind::kInterrupted, Rule::kNone, "L.LIB"}, 3, "\n--Break-- !\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.out);
-        const Report r = report(abort_of(FormatError{c.kind, c.name}));
+        const Report r = report(abort_of(c.fault));
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.out, c.out);
     }

@@ -31,6 +31,7 @@ using qob::ByteVec;
 using qob::F7Entry;
 using qob::Module;
 using Kind = FormatError::Kind;
+using Rule = FormatError::Rule;
 
 ByteVec cat(ByteVec a, const ByteVec& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -58,12 +59,15 @@ FormatError fault_of(const std::function<void()>& step) {
         return fault;
     }
     ADD_FAILURE() << "the step did not fail";
-    return FormatError{Kind::kInterrupted, "none"};
+    return FormatError{Kind::kInterrupted};
 }
 
-void expect_invalid(const FormatError& fault, const std::string& name) {
+// A malformed input that breaks `rule` and is named `name`, what its reader
+// was told to call it; the file it was read from stays beside it.
+void expect_invalid(const FormatError& fault, const std::string& name, Rule rule = Rule::kRecord) {
     EXPECT_EQ(fault.kind, Kind::kMalformed);
-    EXPECT_EQ(fault.name, name);
+    EXPECT_EQ(fault.rule, rule);
+    EXPECT_EQ(fault.name(), name);
 }
 
 // What a reader tells its trace, one event per line.
@@ -182,7 +186,9 @@ TEST_F(Records, FieldCutOffByTheEndIsMalformedInput) {
     for (const CutField& c : cases) {
         SCOPED_TRACE(c.what);
         RecIn in(input(c.bytes), "READER");
-        expect_invalid(fault_of([&] { c.read(in); }), "READER");
+        const FormatError fault = fault_of([&] { c.read(in); });
+        expect_invalid(fault, "READER");
+        EXPECT_EQ(fault.file, "IN.QOB");
     }
 }
 
@@ -224,7 +230,8 @@ TEST_F(Records, ReadFailureNamesTheFile) {
     RecIn in(file, "BAD");
     const FormatError fault = fault_of([&] { in.get_tag(); });
     EXPECT_EQ(fault.kind, Kind::kReadFailed);
-    EXPECT_EQ(fault.name, "CUR.QOB");
+    EXPECT_EQ(fault.rule, Rule::kNone);
+    EXPECT_EQ(fault.name(), "CUR.QOB");
 }
 
 // ---- writing fields ----
@@ -286,9 +293,9 @@ TEST_F(Records, WriterRefusesWhatPassesItsLimit) {
     out.limit(10, "BIG.QOB");
     out.put_block("12345678", 8);
     out.make_room(2);
-    expect_invalid(fault_of([&] { out.make_room(3); }), "BIG.QOB");
+    expect_invalid(fault_of([&] { out.make_room(3); }), "BIG.QOB", Rule::kTooLarge);
     out.put_word(0x1234);
-    expect_invalid(fault_of([&] { out.put_byte(0); }), "BIG.QOB");
+    expect_invalid(fault_of([&] { out.put_byte(0); }), "BIG.QOB", Rule::kTooLarge);
 }
 
 // ---- the name store ----
@@ -497,7 +504,7 @@ TEST_F(Records, F2WithoutItsF0SubRecordIsS0001) {
         SCOPED_TRACE(sub);
         const ByteVec module =
             Module().f0().raw({0xF2, static_cast<unsigned char>(sub), 'A', 0, 0, 0xF2, 0}).end().bytes();
-        expect_invalid(fault_of([&] { copy_module(module); }), "S0001");
+        expect_invalid(fault_of([&] { copy_module(module); }), "S0001", Rule::kF2SubRecord);
     }
 }
 
@@ -517,7 +524,7 @@ TEST_F(Records, F7EntryWithABadFirstItemIsS0002) {
         SCOPED_TRACE(hex(c.first));
         const F7Entry entry{1, 1, 1, c.prefix, c.first, {}};
         const ByteVec module = Module().f0().f7(1, {entry}).end().bytes();
-        expect_invalid(fault_of([&] { copy_module(module); }), "S0002");
+        expect_invalid(fault_of([&] { copy_module(module); }), "S0002", Rule::kF7FirstItem);
     }
 }
 
@@ -525,7 +532,7 @@ TEST_F(Records, BadF7FirstItemIsTracedBeforeTheFault) {
     EventTrace trace;
     const F7Entry entry{1, 1, 1, std::nullopt, qob::item_f3("X"), {}};
     expect_invalid(fault_of([&] { copy_module(Module().f0().f7(1, {entry}).end().bytes(), nullptr, &trace); }),
-                   "S0002");
+                   "S0002", Rule::kF7FirstItem);
     EXPECT_EQ(trace.events, "record F0\nrecord F7\nbad F3\n");
 }
 

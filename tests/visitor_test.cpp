@@ -125,6 +125,7 @@ TEST(RecordVisitor, BadFirstItemIsRefusedAsWithoutAVisitor) {
         walker.record(in.get_tag());
         FAIL() << "an F3 first item was taken";
     } catch (const FormatError& e) {
-        EXPECT_EQ(e.name, "F7");
+        EXPECT_EQ(e.rule, FormatError::Rule::kF7FirstItem);
+        EXPECT_EQ(e.name(), "F7");
     }
 }

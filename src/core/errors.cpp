@@ -17,10 +17,10 @@ void open_quote(std::string file, long line_no) {
 
 RunAbort abort_of(const FormatError& fault) {
   switch (fault.kind) {
-    case FormatError::Kind::kMalformed: return RunAbort{kInvalid, fault.name, {}, {}};
-    case FormatError::Kind::kReadFailed: return RunAbort{kReadError, fault.name, {}, {}};
+    case FormatError::Kind::kMalformed: return RunAbort{kInvalid, fault.name(), {}, {}};
+    case FormatError::Kind::kReadFailed: return RunAbort{kReadError, fault.name(), {}, {}};
     case FormatError::Kind::kWriteFailed: return RunAbort{kDiskFull, std::nullopt, {}, {}};
-    case FormatError::Kind::kSeekFailed: return RunAbort{kSeekError, fault.name, {}, {}};
+    case FormatError::Kind::kSeekFailed: return RunAbort{kSeekError, fault.name(), {}, {}};
     case FormatError::Kind::kInterrupted: return RunAbort{kBreak, "--Break-- !", {}, {}};
   }
   return RunAbort{kInternal, std::nullopt, {}, {}};

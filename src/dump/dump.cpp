@@ -20,7 +20,7 @@ bool has_library_extension(const std::string& name) {
 }
 
 // A library's first record is F0 with the librarian's version ("V.4.00.00"),
-// a module's is F0 with its format ("VER.A"), if it has one at all; when
+// a module's is F0 with its format (fmt::kFormat), if it has one at all; when
 // the first record tells neither, the file's extension decides.
 bool is_library(RecIn& in, const std::string& name) {
   std::string first;
@@ -39,7 +39,7 @@ bool is_library(RecIn& in, const std::string& name) {
 }
 
 Status read_file(InputFile& file, int64_t size, const Options& options, Sink& sink) {
-  RecIn in(file, "record");
+  RecIn in(file);
   bool library = options.reading == Reading::kLibrary ||
                  (options.reading == Reading::kByContent && is_library(in, file.name()));
   Report report;

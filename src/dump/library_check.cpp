@@ -8,26 +8,23 @@
 #include "dump/library_dump.h"
 #include "dump/names.h"
 #include "format/formats.h"
+#include "format/library.h"
 
 namespace dump {
 
 namespace {
 
-// The order in which writers put an entry's records; readers that skip
-// symbol records by entry_len rely on it.
-int entry_rank(int tag) {
-  static const int kOrder[] = {fmt::kF0, fmt::kF1, fmt::kF2, fmt::kF4, fmt::kF5, fmt::kF6,
-                               fmt::kFA, fmt::kF3, fmt::kF7, fmt::kF8, fmt::kF9};
-  for (int i = 0; i < 11; ++i)
-    if (kOrder[i] == tag) return i;
-  return -1;
+// What an entry's records should be, as the order of kEntryRecords says:
+// "F0, F1, F2, F4, F5..., F6, FA, F3..., F7, F8, F9 in this order".
+const std::string& entry_order() {
+  static const std::string order = [] {
+    std::string s;
+    for (const EntryRecord& r : kEntryRecords)
+      s += (s.empty() ? "" : ", ") + tag_name(r.tag) + (r.occurs == Occurs::kAnyNumber ? "..." : "");
+    return s + " in this order";
+  }();
+  return order;
 }
-bool repeats(int tag) { return tag == fmt::kF5 || tag == fmt::kF3; }
-bool once(int tag) {
-  return tag == fmt::kF0 || tag == fmt::kF1 || tag == fmt::kF2 || tag == fmt::kF4 || tag == fmt::kF8 ||
-         tag == fmt::kF9;
-}
-constexpr const char* kEntryOrder = "F0, F1, F2, F4, F5..., F6, FA, F3..., F7, F8, F9 in this order";
 
 const RecordSpan* find(const std::vector<RecordSpan>& records, int tag) {
   for (const RecordSpan& r : records)
@@ -56,7 +53,7 @@ class LibraryCheck {
     for (std::size_t i = 0; i < lib_.entries.size(); ++i) {
       const EntryView& e = lib_.entries[i];
       if (!e.complete) continue;
-      entry_order(e);
+      entry_records(e);
       entry_lengths(e);
       entry_counts(e);
       entry_time(e);
@@ -111,20 +108,21 @@ class LibraryCheck {
                   number(symbols) + ": the public, EQU, BIT and external symbols of the entries");
   }
 
-  void entry_order(const EntryView& e) {
+  void entry_records(const EntryView& e) {
     int last = -1;
     std::set<int> seen;
     for (const RecordSpan& r : e.records) {
       int rank = entry_rank(r.tag);
       bool again = !seen.insert(r.tag).second;
-      if (rank < last || (again && !repeats(r.tag)))
-        report_.add(r.at, format("entry record %s out of order", tag_name(r.tag).c_str()), kEntryOrder);
+      if (rank < last || (again && kEntryRecords[rank].occurs != Occurs::kAnyNumber))
+        report_.add(r.at, format("entry record %s out of order", tag_name(r.tag).c_str()), entry_order());
       last = std::max(last, rank);
     }
-    for (int tag : {fmt::kF0, fmt::kF1, fmt::kF2, fmt::kF4, fmt::kF8, fmt::kF9})
-      if (once(tag) && seen.count(tag) == 0)
-        report_.add(e.at, format("the entry has no %s record (%s)", tag_name(tag).c_str(), record_kind(Part::kEntry, tag)),
-                    kEntryOrder);
+    for (const EntryRecord& r : kEntryRecords)
+      if (r.occurs == Occurs::kOnce && seen.count(r.tag) == 0)
+        report_.add(e.at,
+                    format("the entry has no %s record (%s)", tag_name(r.tag).c_str(), record_kind(Part::kEntry, r.tag)),
+                    entry_order());
   }
 
   void entry_lengths(const EntryView& e) {
@@ -135,7 +133,7 @@ class LibraryCheck {
     if (v.entry_len != after_f1)
       report_.add(f1->at, "entry_len is " + number(v.entry_len), number(after_f1) + ": the entry's bytes after its F1 record");
     for (const RecordSpan& r : e.records) {
-      if (r.tag != fmt::kF3 && r.tag != fmt::kF7 && r.tag != fmt::kF8) continue;
+      if (!kEntryRecords[entry_rank(r.tag)].starts_tail) continue;
       int64_t tail = e.at + e.size - r.at;
       if (v.tail_len != tail)
         report_.add(f1->at, "tail_len is " + number(v.tail_len),
@@ -245,7 +243,7 @@ class LibraryCheck {
                       "each public, EQU and BIT name defined by one module");
       });
       std::string key = e.values.mod_name;
-      for (char& c : key) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      for (char& c : key) c = fmt::upper_ascii(c);
       auto [it, added] = by_name.emplace(key, &e);
       // Equal names are the librarian's own doing (it never compares them);
       // names that differ in case only are not.

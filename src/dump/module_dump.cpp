@@ -9,8 +9,8 @@ namespace dump {
 
 namespace {
 
-// What the walker's faults are called, so that the message can say which.
-const RomodFaults kFaults{"F2", "F7"};
+// vornadump tells the walker's faults apart by their rule: it names none.
+const RomodFaults kNoDetails{};
 
 // Hears the byte that an F7 entry's first item may not be.
 struct BadItem : FormatTrace {
@@ -39,7 +39,7 @@ class ModuleReader {
  public:
   ModuleReader(RecIn& in, int64_t file_size, Sink& sink, Report& report, ModuleRole role)
       : in_(in), file_size_(file_size), sink_(sink), report_(report), role_(role),
-        walker_(in, kFaults, &view_.append, &bad_item_) {
+        walker_(in, kNoDetails, &view_.append, &bad_item_) {
     walker_.visit(&sink_);
   }
 
@@ -51,7 +51,7 @@ class ModuleReader {
     } catch (const FormatError& e) {
       if (e.kind != FormatError::Kind::kMalformed) throw;
       sink_.end_record();
-      malformed(e.name);
+      malformed(e.rule);
     }
     view_.size = in_.tell() - view_.start;
     view_.append.offset1_f7 = offset1_f7_;
@@ -133,7 +133,8 @@ class ModuleReader {
   }
 
   void check_format(const std::string& s) {
-    if (s != kFormatRule) report_.add(at_, format("the F0 record holds \"%s\": append refuses the module", s.c_str()), kFormatRule);
+    if (s != fmt::kFormat)
+      report_.add(at_, format("the F0 record holds \"%s\": append refuses the module", s.c_str()), fmt::kFormat);
   }
 
   void after_end() {
@@ -143,14 +144,26 @@ class ModuleReader {
                   "the file ends with its FF");
   }
 
-  void malformed(const std::string& which) {
+  // What each rule that a module breaks is reported as.
+  void malformed(FormatError::Rule rule) {
+    switch (rule) {
+      case FormatError::Rule::kF2SubRecord:
+        return report_.stop(at_, "the F2 record does not begin with its F0 sub-record", "F0");
+      case FormatError::Rule::kF7FirstItem:
+        return report_.stop(in_.tell() - 1, format("an F7 entry's first item is 0x%02X", bad_item_.byte),
+                            "an item F0, F1 or F2");
+      case FormatError::Rule::kRecord:
+      case FormatError::Rule::kTooLarge:  // only a writer with a limit meets it
+      case FormatError::Rule::kNone:
+        return record_fault();
+    }
+  }
+
+  // A record that breaks the stream's grammar: cut off by the end of the
+  // file, or with a string longer than the string buffer.
+  void record_fault() {
     std::string tag = tag_name(tag_);
-    if (which == kFaults.bad_f2) {
-      report_.stop(at_, "the F2 record does not begin with its F0 sub-record", "F0");
-    } else if (which == kFaults.bad_f7) {
-      report_.stop(in_.tell() - 1, format("an F7 entry's first item is 0x%02X", bad_item_.byte),
-                   "an item F0, F1 or F2");
-    } else if (in_.tell() >= file_size_) {
+    if (in_.tell() >= file_size_) {
       report_.stop(at_, format("the %s record is cut off by the end of the file", tag.c_str()),
                    "the rest of the record and an FF");
     } else {

@@ -32,7 +32,4 @@ struct ModuleView {
 // by the end of the file from one that breaks the grammar.
 ModuleView read_module(RecIn& in, int64_t file_size, Sink& sink, Report& report, ModuleRole role);
 
-// The F0 string of every relocatable module.
-inline constexpr const char* kFormatRule = "VER.A";
-
 }  // namespace dump

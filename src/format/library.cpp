@@ -1,5 +1,9 @@
 #include "format/library.h"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 #include "format/formats.h"
 #include "format/stdfnc.h"
 #include "format/trace.h"
@@ -101,10 +105,17 @@ bool read_entry_record(RecIn& in, int tag, TableEntry* e, FormatTrace* trace) {
 
 namespace {
 
-bool is_fixed_record(int tag) {
+// Whether every entry has the record `tag` once. Written out as
+// comparisons, which the compiler turns into a few range tests: the test is
+// made for every record of every entry, and a look-up in kEntryRecords
+// costs more. The assertion keeps it to the table.
+constexpr bool is_fixed_record(int tag) {
   return tag == fmt::kF0 || tag == fmt::kF1 || tag == fmt::kF2 || tag == fmt::kF4 || tag == fmt::kF8 ||
          tag == fmt::kF9;
 }
+static_assert(std::all_of(std::begin(kEntryRecords), std::end(kEntryRecords), [](const EntryRecord& r) {
+  return is_fixed_record(r.tag) == (r.occurs == Occurs::kOnce);
+}));
 
 }  // namespace
 
@@ -127,44 +138,106 @@ void put_f8(RecOut& out, const std::array<int32_t, 5>& offsets) {
   for (int32_t v : offsets) out.put_long(v);
 }
 
+namespace {
+
 // Room for the symbol records of most entries at once.
 constexpr std::size_t kRecordsRoom = 1 << 12;
 
+// Writes the symbol records of one tag, every one the tables hold.
+void put_symbol_records(RecOut& out, int tag, const SymbolTables& t) {
+  switch (tag) {
+    case fmt::kF5: return put_publics(out, t);
+    case fmt::kF6: return put_equs(out, t);
+    case fmt::kFA: return put_bits(out, t);
+    case fmt::kF3: return put_descriptors(out, t);
+    case fmt::kF7: return put_externals(out, t);
+    default: return;
+  }
+}
+
+// The F4 value that counts the bytes of the symbol records of `tag`: F5 in
+// pub_size, F6 in equ_size, FA in bit_size; null for the others.
+int32_t* f4_size(TableEntry& e, int tag) {
+  switch (tag) {
+    case fmt::kF5: return &e.f4[1];
+    case fmt::kF6: return &e.f4[3];
+    case fmt::kFA: return &e.f4[5];
+    default: return nullptr;
+  }
+}
+
+// Writes one of the records every entry has.
+void put_fixed_record(RecOut& out, int tag, const TableEntry& e) {
+  if (tag == fmt::kF8) return put_f8(out, {e.mod_offset, e.offset1_f7, e.abs_f7, e.offset1_f8, e.abs_f8});
+  out.put_byte(tag);
+  switch (tag) {
+    case fmt::kF0: return out.put_str(e.mod_name);
+    case fmt::kF1:
+      out.put_long(e.entry_len);
+      return out.put_long(e.tail_len);
+    case fmt::kF2: return out.put_long(e.mod_size);
+    case fmt::kF4:
+      for (int32_t v : e.f4) out.put_long(v);
+      return;
+    case fmt::kF9:
+      for (int v : e.mod_time) out.put_word(v);
+      return;
+    default: return;
+  }
+}
+
+// Calls `f` with the place of each record in kEntryRecords, in their order,
+// as a constant: a writer that follows the table costs no more than one
+// written out record by record.
+template <class F>
+void for_each_entry_record(F&& f) {
+  [&f]<std::size_t... i>(std::index_sequence<i...>) {
+    (f(std::integral_constant<std::size_t, i>{}), ...);
+  }(std::make_index_sequence<std::size(kEntryRecords)>{});
+}
+
+// The place in kEntryRecords of the first record that `is` holds for.
+constexpr std::size_t first_record(bool (*is)(const EntryRecord&)) {
+  std::size_t i = 0;
+  while (!is(kEntryRecords[i])) ++i;
+  return i;
+}
+// The symbol records stand together: the first one's place is theirs.
+constexpr std::size_t kSymbolsAt = first_record([](const EntryRecord& r) { return r.occurs != Occurs::kOnce; });
+// tail_len counts from here on.
+constexpr std::size_t kTailAt = first_record([](const EntryRecord& r) { return r.starts_tail; });
+
+}  // namespace
+
 int64_t put_rotbl(RecOut& out, TableEntry& e) {
   // The symbol records are written first, to learn what they measure.
-  const SymbolTables& t = e.symbols;
   RecOut records(RecOut::Keep::kEverything, kRecordsRoom);
-  put_publics(records, t);
-  int32_t pub = static_cast<int32_t>(records.count());
-  put_equs(records, t);
-  int32_t equ = static_cast<int32_t>(records.count()) - pub;
-  put_bits(records, t);
-  int32_t bit = static_cast<int32_t>(records.count()) - pub - equ;
-  int32_t tail = static_cast<int32_t>(records.count());
-  put_descriptors(records, t);
-  put_externals(records, t);
-  tail = static_cast<int32_t>(records.count()) - tail;
-  e.entry_len = fmt::kEntryFixed + static_cast<int32_t>(records.count());
-  e.tail_len = fmt::kTailFixed + tail;
-  e.f4[1] = pub;
-  e.f4[3] = equ;
-  e.f4[5] = bit;
+  int64_t end = 0;  // of the records written so far
+  int64_t tail_at = 0;
+  for_each_entry_record([&](auto i) {
+    constexpr EntryRecord r = kEntryRecords[i];
+    if constexpr (i == kTailAt) tail_at = end;
+    if constexpr (r.occurs != Occurs::kOnce) {
+      int64_t at = end;
+      put_symbol_records(records, r.tag, e.symbols);
+      end = records.count();
+      if (int32_t* size = f4_size(e, r.tag)) *size = static_cast<int32_t>(end - at);
+    }
+  });
+  std::string_view symbols = records.kept();
+  e.entry_len = fmt::kEntryFixed + static_cast<int32_t>(end);
+  e.tail_len = fmt::kTailFixed + static_cast<int32_t>(end - tail_at);
 
   int64_t start = out.count();
-  out.put_byte(fmt::kF0);
-  out.put_str(e.mod_name);
-  out.put_byte(fmt::kF1);
-  out.put_long(e.entry_len);
-  out.put_long(e.tail_len);
-  out.put_byte(fmt::kF2);
-  out.put_long(e.mod_size);
-  out.put_byte(fmt::kF4);
-  for (int32_t v : e.f4) out.put_long(v);
-  out.put_block(records.kept().data(), records.kept().size());
-  int64_t f8_at = out.count() - start;
-  put_f8(out, {e.mod_offset, e.offset1_f7, e.abs_f7, e.offset1_f8, e.abs_f8});
-  out.put_byte(fmt::kF9);
-  for (int v : e.mod_time) out.put_word(v);
+  int64_t f8_at = 0;
+  for_each_entry_record([&](auto i) {
+    constexpr EntryRecord r = kEntryRecords[i];
+    if constexpr (i == kSymbolsAt) out.put_block(symbols.data(), symbols.size());
+    if constexpr (r.occurs == Occurs::kOnce) {
+      if (r.tag == fmt::kF8) f8_at = out.count() - start;
+      put_fixed_record(out, r.tag, e);
+    }
+  });
   out.put_byte(fmt::kEnd);
   return f8_at;
 }

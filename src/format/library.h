@@ -5,17 +5,18 @@
 // which are the relocatable modules stored unchanged, in table order.
 //
 // An entry describes one module: F0 name, F1 entry_len and tail_len, F2 body
-// size, F4 counts and sizes, then the symbol records (F5 public blocks, F6
-// EQU, FA BIT), the F3 descriptors, the F7 externals, then F8 offsets, F9
-// time and FF. Readers that step over an entry's symbol records rely on
-// this order and on the two lengths, so the writer computes both (and the
-// F4 sizes) from what it writes.
+// size, F4 counts and sizes, the symbol records (F5 public blocks, F6 EQU,
+// FA BIT, F3 descriptors, F7 externals), F8 offsets, F9 time, and FF; the
+// order is kEntryRecords. Readers that step over an entry's symbol records
+// rely on that order and on the two lengths, so the writer computes both
+// (and the F4 sizes) from what it writes.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "format/formats.h"
 #include "format/symbols.h"
 
 class RecIn;
@@ -61,6 +62,38 @@ struct TableEntry {
   int32_t abs_f8 = 0;
   ModTime mod_time{};
 };
+
+// How often a record stands in one module-table entry.
+enum class Occurs {
+  kOnce,        // every entry has it once
+  kAtMostOnce,  // a symbol record, which an entry without such symbols lacks
+  kAnyNumber,   // a symbol record, one per public block (F5) or descriptor (F3)
+};
+
+struct EntryRecord {
+  int tag;
+  Occurs occurs;
+  bool starts_tail;  // tail_len counts from the first record of these on
+};
+
+// The records of an entry in the order writers put them. The symbol records
+// stand together between F4 and F8, where readers step over them by
+// entry_len.
+inline constexpr EntryRecord kEntryRecords[] = {
+    {fmt::kF0, Occurs::kOnce, false},      {fmt::kF1, Occurs::kOnce, false},
+    {fmt::kF2, Occurs::kOnce, false},      {fmt::kF4, Occurs::kOnce, false},
+    {fmt::kF5, Occurs::kAnyNumber, false}, {fmt::kF6, Occurs::kAtMostOnce, false},
+    {fmt::kFA, Occurs::kAtMostOnce, false}, {fmt::kF3, Occurs::kAnyNumber, true},
+    {fmt::kF7, Occurs::kAtMostOnce, true}, {fmt::kF8, Occurs::kOnce, true},
+    {fmt::kF9, Occurs::kOnce, false},
+};
+
+// Where `tag` stands in kEntryRecords; -1 for a tag that no entry holds.
+constexpr int entry_rank(int tag) {
+  for (std::size_t i = 0; i < std::size(kEntryRecords); ++i)
+    if (kEntryRecords[i].tag == tag) return static_cast<int>(i);
+  return -1;
+}
 
 // Reads the body of one entry record whose tag was just read into `e`; when
 // `e` is null the record is only stepped over. False for a tag that no entry

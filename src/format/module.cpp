@@ -115,7 +115,7 @@ void ModuleWalker::str_list() {
 
 void ModuleWalker::f2() {
   group("F0");
-  if (field(1, "sub-tag") != fmt::kF0) throw FormatError{FormatError::Kind::kMalformed, faults_.bad_f2};
+  if (field(1, "sub-tag") != fmt::kF0) in_.malformed(FormatError::Rule::kF2SubRecord, faults_.bad_f2);
   text("text");
   end_group();
   // The tag bytes of the F1 and F2 sub-records are carried whatever they are.
@@ -145,7 +145,7 @@ void ModuleWalker::f7_item(int c, bool first) {
       break;
   }
   if (trace_ != nullptr) trace_->bad_first_item(c);
-  throw FormatError{FormatError::Kind::kMalformed, faults_.bad_f7};
+  in_.malformed(FormatError::Rule::kF7FirstItem, faults_.bad_f7);
 }
 
 void ModuleWalker::f7() {

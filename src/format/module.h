@@ -18,8 +18,9 @@ class RecOut;
 class FormatTrace;
 class RecordVisitor;
 
-// What a fault of the module grammar is called: F2 without its F0
-// sub-record, an F7 entry whose first item is not F0, F1 or F2.
+// What the walker's owner calls the faults of the module grammar (the
+// detail of their FormatError): F2 without its F0 sub-record, an F7 entry
+// whose first item is not F0, F1 or F2.
 struct RomodFaults {
   std::string bad_f2;
   std::string bad_f7;

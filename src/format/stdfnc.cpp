@@ -55,7 +55,7 @@ bool InputFile::fill() {
   std::size_t want = buf_.size();
   if (expected_ > start_) want = static_cast<std::size_t>(std::min<int64_t>(expected_ - start_, capacity_));
   std::size_t got = std::fread(buf_.data(), 1, want, fp_);
-  if (got == 0 && std::ferror(fp_)) throw FormatError{FormatError::Kind::kReadFailed, name_};
+  if (got == 0 && std::ferror(fp_)) throw FormatError{FormatError::Kind::kReadFailed, FormatError::Rule::kNone, name_};
   end_ = got;
   return got > 0;
 }
@@ -67,7 +67,8 @@ void InputFile::seek(int64_t position) {
     return;
   }
   std::clearerr(fp_);
-  if (!host::seek(fp_, position, SEEK_SET)) throw FormatError{FormatError::Kind::kSeekFailed, name_};
+  if (!host::seek(fp_, position, SEEK_SET))
+    throw FormatError{FormatError::Kind::kSeekFailed, FormatError::Rule::kNone, name_};
   start_ = position;
   pos_ = end_ = tee_from_ = 0;
 }
@@ -99,46 +100,38 @@ std::span<char> RecIn::get_block(int64_t max) {
   return block;
 }
 
-std::string_view RecIn::get_str_across() {
-  // The string is put together in the string buffer, which so no longer
+template <RecIn::Str what>
+RecIn::StrRead<what> RecIn::read_str_across() {
+  // A string kept is put together in the string buffer, which so no longer
   // holds the last string.
-  in_.last_ = {};
+  constexpr bool keep = what == Str::kKeep;
   std::string& s = in_.str_;
-  s.clear();
-  for (;;) {
-    std::string_view a = available();
-    if (a.empty()) malformed();
-    // A NUL may come at most this far: the string buffer holds 255 characters.
-    std::size_t look = std::min(a.size(), fmt::kMaxString + 1 - s.size());
-    const void* nul = std::memchr(a.data(), 0, look);
-    std::size_t n = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - a.data()) : look;
-    s.append(a.data(), n);
-    in_.pos_ += n;
-    if (nul != nullptr) {
-      ++in_.pos_;
-      return in_.last_ = s;
-    }
-    if (s.size() > fmt::kMaxString) malformed();
+  if constexpr (keep) {
+    in_.last_ = {};
+    s.clear();
   }
-}
-
-bool RecIn::skip_str_across() {
   std::size_t length = 0;
   for (;;) {
     std::string_view a = available();
     if (a.empty()) malformed();
+    // A NUL may come at most this far: the string buffer holds 255 characters.
     std::size_t look = std::min(a.size(), fmt::kMaxString + 1 - length);
     const void* nul = std::memchr(a.data(), 0, look);
     std::size_t n = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - a.data()) : look;
+    if constexpr (keep) s.append(a.data(), n);
     length += n;
     in_.pos_ += n;
     if (nul != nullptr) {
       ++in_.pos_;
-      return length > 0;
+      if constexpr (keep) return in_.last_ = s;
+      else return length > 0;
     }
     if (length > fmt::kMaxString) malformed();
   }
 }
+
+template std::string_view RecIn::read_str_across<RecIn::Str::kKeep>();
+template bool RecIn::read_str_across<RecIn::Str::kSkip>();
 
 void RecIn::skip_across(int64_t n) {
   if (n < 0) malformed();
@@ -180,7 +173,7 @@ RecOut::RecOut(RecOut&& other) noexcept
       used_(std::exchange(other.used_, 0)),
       count_(std::exchange(other.count_, 0)),
       max_(other.max_),
-      limit_name_(std::move(other.limit_name_)) {}
+      limit_detail_(std::move(other.limit_detail_)) {}
 
 void RecOut::attach(std::FILE* fp) {
   fp_ = fp;
@@ -229,7 +222,7 @@ void RecOut::put_span(const void* data, std::size_t n) {
 }
 
 void RecOut::write_out(const char* data, std::size_t n) {
-  if (std::fwrite(data, 1, n, fp_) != n) throw FormatError{FormatError::Kind::kWriteFailed, ""};
+  if (std::fwrite(data, 1, n, fp_) != n) throw FormatError{FormatError::Kind::kWriteFailed};
 }
 
 void RecOut::flush() {
@@ -242,10 +235,12 @@ void RecOut::flush_and_detach() {
   attach(nullptr);
 }
 
-void RecOut::limit(int64_t max, std::string name) {
+void RecOut::limit(int64_t max, std::string detail) {
   max_ = max;
-  limit_name_ = std::move(name);
+  limit_detail_ = std::move(detail);
 }
 
-void RecOut::over_limit() const { throw FormatError{FormatError::Kind::kMalformed, limit_name_}; }
+void RecOut::over_limit() const {
+  throw FormatError{FormatError::Kind::kMalformed, FormatError::Rule::kTooLarge, {}, limit_detail_};
+}
 

@@ -6,8 +6,8 @@
 // most 255 characters long.
 //
 // Files are read and written in large blocks. An InputFile reads one file;
-// RecIn is a reader of records on it that knows what to call its input when
-// the input is malformed (a detail code or a file name): a record cut off by
+// RecIn is a reader of records on it, which may be told what its owner calls
+// a malformed input (a detail code, or a name to show): a record cut off by
 // the end of the input, or a string too long for the string buffer, is a
 // malformed input. Only a tag read may meet the plain end of the input.
 // Faults are thrown as FormatError.
@@ -22,6 +22,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "format/error.h"
@@ -89,7 +90,8 @@ class InputFile {
 
   // Throws when the interrupt flag is set.
   void poll() const {
-    if (interrupt_ != nullptr && *interrupt_) throw FormatError{FormatError::Kind::kInterrupted, name_};
+    if (interrupt_ != nullptr && *interrupt_)
+      throw FormatError{FormatError::Kind::kInterrupted, FormatError::Rule::kNone, name_};
   }
 
  private:
@@ -121,7 +123,8 @@ class InputFile {
 // A reader of records on an input file.
 class RecIn {
  public:
-  RecIn(InputFile& in, std::string bad) : in_(in), bad_(std::move(bad)) {}
+  // `detail` is what the owner calls a malformed input.
+  explicit RecIn(InputFile& in, std::string detail = {}) : in_(in), detail_(std::move(detail)) {}
 
   // The next tag, or -1 at the end of the input. Also where an interrupt
   // takes effect: every loop over records passes here.
@@ -139,20 +142,9 @@ class RecIn {
   int32_t get_long() { return static_cast<int32_t>(get_bytes(4)); }
   // Reads a string. It lies where it was read, or in the file's string
   // buffer when it runs across blocks: valid until the next read.
-  std::string_view get_str() {
-    std::size_t n = str_in_block();
-    if (n == kAcross) return get_str_across();
-    const char* at = in_.buf_.data() + in_.pos_;
-    in_.pos_ += n + 1;
-    return in_.last_ = std::string_view(at, n);
-  }
+  std::string_view get_str() { return read_str<Str::kKeep>(); }
   // Steps over a string; true when it was not empty.
-  bool skip_str() {
-    std::size_t n = str_in_block();
-    if (n == kAcross) return skip_str_across();
-    in_.pos_ += n + 1;
-    return n > 0;
-  }
+  bool skip_str() { return read_str<Str::kSkip>(); }
 
   // The next byte without reading it; -1 at the end of the input.
   int peek() { return in_.pos_ < in_.end_ || in_.fill() ? static_cast<unsigned char>(in_.buf_[in_.pos_]) : -1; }
@@ -173,8 +165,11 @@ class RecIn {
   int64_t tell() const { return in_.position(); }
 
   InputFile& file() { return in_; }
-  const std::string& bad() const { return bad_; }
-  [[noreturn]] void malformed() const { throw FormatError{FormatError::Kind::kMalformed, bad_}; }
+  [[noreturn]] void malformed() const { malformed(FormatError::Rule::kRecord, detail_); }
+  // The input breaks `rule`, which its owner calls `detail`.
+  [[noreturn]] void malformed(FormatError::Rule rule, const std::string& detail) const {
+    throw FormatError{FormatError::Kind::kMalformed, rule, in_.name_, detail};
+  }
 
  private:
   int next() {
@@ -207,14 +202,29 @@ class RecIn {
     const void* nul = std::memchr(at, 0, std::min(left, fmt::kMaxString + 1));
     return nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - at) : kAcross;
   }
+  // What a string read does with the string: keeps it as the file's last
+  // string and gives it, or steps over it and tells whether it was empty.
+  enum class Str { kKeep, kSkip };
+  template <Str what>
+  using StrRead = std::conditional_t<what == Str::kKeep, std::string_view, bool>;
+  // Reads the string that starts at the next byte.
+  template <Str what>
+  StrRead<what> read_str() {
+    std::size_t n = str_in_block();
+    if (n == kAcross) return read_str_across<what>();
+    const char* at = in_.buf_.data() + in_.pos_;
+    in_.pos_ += n + 1;
+    if constexpr (what == Str::kKeep) return in_.last_ = std::string_view(at, n);
+    else return n > 0;
+  }
+  // read_str for a string that does not end in the current block.
+  template <Str what>
+  StrRead<what> read_str_across();
   // skip for a step that leaves the current block.
   void skip_across(int64_t n);
-  // get_str and skip_str for a string that does not end in the current block.
-  std::string_view get_str_across();
-  bool skip_str_across();
 
   InputFile& in_;
-  std::string bad_;
+  std::string detail_;
 };
 
 // A writer of records, buffered in blocks. Without a stream it only counts,
@@ -275,8 +285,8 @@ class RecOut {
   std::string_view kept() const { return std::string_view(buf_.data(), used_); }
 
   // From now on the writer takes at most `max` bytes in all; what would
-  // pass that is malformed, named `name`.
-  void limit(int64_t max, std::string name);
+  // pass that is a malformed input, which the owner calls `detail`.
+  void limit(int64_t max, std::string detail);
   // Refuses the next `n` bytes now when they would pass the limit.
   void make_room(int64_t n) const {
     if (n > max_ - count_) over_limit();
@@ -310,7 +320,7 @@ class RecOut {
   std::size_t used_ = 0;
   int64_t count_ = 0;
   int64_t max_ = INT64_MAX;
-  std::string limit_name_;
+  std::string limit_detail_;
 };
 
 // Copies what an input file reads to `out` for as long as it lives; end()

@@ -17,15 +17,11 @@ namespace host {
 #ifdef _WIN32
 constexpr char kDirSep = '\\';
 inline bool is_dir_sep(char c) { return c == '\\'; }
-inline int getc_fast(std::FILE* fp) { return _getc_nolock(fp); }
-inline int putc_fast(int c, std::FILE* fp) { return _putc_nolock(c, fp); }
 // The system's msvcrt.dll has no _fwrite_nolock; one lock per block costs nothing.
 inline std::size_t write_fast(const void* p, std::size_t n, std::FILE* fp) { return std::fwrite(p, 1, n, fp); }
 #else
 constexpr char kDirSep = '/';
 inline bool is_dir_sep(char c) { return c == '\\' || c == '/'; }
-inline int getc_fast(std::FILE* fp) { return getc_unlocked(fp); }
-inline int putc_fast(int c, std::FILE* fp) { return putc_unlocked(c, fp); }
 inline std::size_t write_fast(const void* p, std::size_t n, std::FILE* fp) { return fwrite_unlocked(p, 1, n, fp); }
 #endif
 
@@ -117,8 +113,6 @@ bool drop_work_file(const std::string& name, std::FILE*& fp, bool remove);
 // Waits a little before the next attempt to take a busy file.
 void pause_ms(int milliseconds);
 
-// True when `fp` is open on the file that `name` stands for now.
-bool is_file_at(std::FILE* fp, const std::string& name);
 // The file a name stands for once symbolic links are followed (also when
 // the last link leads to no file yet); the name itself when it is no link.
 std::string resolve_links(const std::string& name);

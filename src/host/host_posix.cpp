@@ -48,6 +48,12 @@ void give_library_mode(int fd, const std::string& final_fs) {
 
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// True when `fp` is open on the file that `name` stands for now.
+bool is_file_at(std::FILE* fp, const std::string& name) {
+  struct stat held, named;
+  return ::fstat(::fileno(fp), &held) == 0 && ::stat(fs_name(name).c_str(), &named) == 0 && same_file(held, named);
+}
+
 // A file that a run may take over as its working file: a regular file of
 // its own with no other name, readable and writable by nobody else.
 bool is_private_file(const struct stat& st) {
@@ -128,11 +134,6 @@ bool drop_work_file(const std::string& name, std::FILE*& fp, bool remove) {
 void pause_ms(int milliseconds) {
   struct timespec t{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
   ::nanosleep(&t, nullptr);
-}
-
-bool is_file_at(std::FILE* fp, const std::string& name) {
-  struct stat held, named;
-  return ::fstat(::fileno(fp), &held) == 0 && ::stat(fs_name(name).c_str(), &named) == 0 && same_file(held, named);
 }
 
 std::string resolve_links(const std::string& name) {

@@ -160,7 +160,7 @@ Take take_work_file(const std::string& name, std::FILE*& fp) {
 
 bool drop_work_file(const std::string& name, std::FILE*& fp, bool remove) {
   if (fp == nullptr) return true;
-  if (remove && is_file_at(fp, name)) {
+  if (remove && is_at(handle_of(fp), fs_path(name))) {
     // Removed through the handle: the name goes when the file is closed.
     FILE_DISPOSITION_INFO disposition{TRUE};
     if (!SetFileInformationByHandle(handle_of(fp), FileDispositionInfo, &disposition, sizeof disposition))
@@ -172,8 +172,6 @@ bool drop_work_file(const std::string& name, std::FILE*& fp, bool remove) {
 }
 
 void pause_ms(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
-
-bool is_file_at(std::FILE* fp, const std::string& name) { return is_at(handle_of(fp), fs_path(name)); }
 
 std::string resolve_links(const std::string& name) { return name; }
 
