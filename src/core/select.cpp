@@ -82,7 +82,6 @@ void copy_body(Run& run, InputFile& in, RecOut* out, int32_t expected, const std
 
 void keep_body(Run& run, CommitPlan& plan, int32_t body_len) {
   LibraryFiles& files = run.files;
-  files.cur_file = files.lib_name;
   int64_t at = files.lib_in.position();
   copy_body(run, files.lib_in, nullptr, body_len, files.lib_name);
   plan.bodies.push_back(BodyRef{BodyRef::From::kLibrary, at, body_len, ""});

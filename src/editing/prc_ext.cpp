@@ -27,11 +27,12 @@ std::string output_name(const Run& run, const std::string& name) {
   return base;
 }
 
-// A module file being written. One that the run leaves unfinished is
+// A module file being written through `out`, the writer that every module
+// of the run is written with. One that the run leaves unfinished is
 // incomplete and is removed, unless the trace flag keeps it as it stands.
 class ExtractedFile {
  public:
-  ExtractedFile(const std::string& path, bool keep) : path_(path), keep_(keep) {
+  ExtractedFile(const std::string& path, bool keep, RecOut& out) : path_(path), keep_(keep), out_(out) {
     fp_ = host::open_write(path_);
     if (fp_ == nullptr) error_exit(kCantOpen, path_);
     out_.attach(fp_);
@@ -45,7 +46,6 @@ class ExtractedFile {
   ExtractedFile(const ExtractedFile&) = delete;
   ExtractedFile& operator=(const ExtractedFile&) = delete;
 
-  RecOut& out() { return out_; }
   // The file is whole: written out and closed.
   void finish() {
     out_.flush();
@@ -57,18 +57,19 @@ class ExtractedFile {
   }
 
  private:
-  std::string path_;
+  const std::string& path_;
   bool keep_;
+  RecOut& out_;
   std::FILE* fp_;
-  RecOut out_;
 };
 
-void write_module(Run& run, NameDisplay& shown, RecIn& lib, const std::string& path, int32_t body_len) {
+void write_module(Run& run, NameDisplay& shown, RecIn& lib, RecOut& out, const std::string& path,
+                  int32_t body_len) {
   // Small modules are copied without a new block, where an interrupt is seen.
   poll_break();
-  ExtractedFile file(path, run.line.trace);
+  ExtractedFile file(path, run.line.trace, out);
   shown.disp_fname(path);
-  lib.copy_bytes(body_len, file.out());
+  lib.copy_bytes(body_len, out);
   file.finish();
 }
 
@@ -102,6 +103,7 @@ CommitPlan parse_ext(Run& run) {
   }
 
   RecIn lib(run.files.lib_in, run.files.lib_name);
+  RecOut out;
   for (std::size_t n = 0; n < table.size(); ++n) {
     const ReplaceEntry& module = table[n];
     std::string path;
@@ -113,7 +115,7 @@ CommitPlan parse_ext(Run& run) {
       lib.skip(module.body_len);
       continue;
     }
-    write_module(run, shown, lib, path, module.body_len);
+    write_module(run, shown, lib, out, path, module.body_len);
   }
   return plan;
 }
