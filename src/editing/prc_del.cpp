@@ -49,6 +49,7 @@ CommitPlan parse_del(Run& run) {
   const ReplaceTable table = delete_entries(run, plan, entry);
 
   RecIn lib(run.files.lib_in, run.files.lib_name);
+  plan.bodies.reserve(table.size());
   for (const ReplaceEntry& module : table) {
     if (module.selected) {
       run.trace.print("cmd_ctbl module name=%s\n", run.line.ftree[module.file_index].name.c_str());

@@ -183,6 +183,7 @@ void ReplaceCommand::replace_entries() {
 // replaced ones copied from their files to tmp2.
 void ReplaceCommand::replace_bodies() {
   RecIn lib(run_.files.lib_in, run_.files.lib_name);
+  plan_.bodies.reserve(table_.size());
   for (const ReplaceEntry& module : table_) {
     if (!module.selected) {
       keep_body(run_, plan_, module.body_len);
