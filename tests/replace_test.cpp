@@ -4,6 +4,7 @@
 // duplicate check runs over the whole new table; and every refusal leaves
 // the library as it was.
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -87,6 +88,17 @@ protected:
         EXPECT_EQ(now.bodies.at(i), files_.at(i).second) << now.entries.at(i).name;
     }
 
+    // The library's bytes with its header's symbol count set to `count`:
+    // the long after the header's three strings and its F3 record.
+    ByteVec patched_symbol_count(std::uint32_t count) const {
+        ByteVec b = read(kLib);
+        std::size_t at = 0;
+        for (int s = 0; s < 3; ++s) at = static_cast<std::size_t>(std::find(b.begin() + at + 1, b.end(), 0) - b.begin()) + 1;
+        at += 6;  // F3, its long and F4
+        for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(count >> (24 - 8 * i));
+        return b;
+    }
+
     void expect_backup_and_no_working_file() const {
         EXPECT_TRUE(read("LIB.BAK") == old_bytes_) << "the backup is not the old library";
         EXPECT_EQ(working_files(), NameList{});
@@ -153,6 +165,19 @@ TEST_F(ReplaceTest, SymbolCountFollowsEveryReplacedModule) {
     EXPECT_EQ(now.bodies.at(kIo), bare);
     expect_unchanged(now, 2);
     expect_backup_and_no_working_file();
+}
+
+// A header may hold any symbol count: replace and delete move it as its
+// 32-bit field wraps, here from the least count down by one.
+TEST_F(ReplaceTest, HeaderSymbolCountWrapsAsItsField) {
+    write_version("IO.QOB", Module().f0().end().bytes(), kOlder);
+    const ByteVec lowest = patched_symbol_count(0x80000000u);
+    for (const char* command : {"-r", "-d"}) {
+        write(kLib, lowest);
+        const RunResult r = edit_run(command, {std::string(command) == "-r" ? "IO" : "A"});
+        EXPECT_EQ(r.status, 0) << command << r.out;
+        EXPECT_EQ(lib::parse(read(kLib)).header.symbols, 0x7FFFFFFFu) << command;
+    }
 }
 
 TEST_F(ReplaceTest, VerboseLineListsOnlyModulesActuallyReplaced) {

@@ -13,9 +13,13 @@ bool get_ftime(const SourceDate& epoch, std::FILE* fp, ModTime& time, FileTime w
   return true;
 }
 
+void move_count(int32_t& count, int64_t n) {
+  count = static_cast<int32_t>(static_cast<uint32_t>(count) + static_cast<uint32_t>(n));
+}
+
 void count_symbols(LibraryHeader& h, TableEntry& entry) {
   const SymbolTables& t = entry.symbols;
-  h.hdr_symbols += t.symbol_count();
+  move_count(h.hdr_symbols, t.symbol_count());
   entry.f4 = {t.pub_count(), 0, t.equ_count(), 0, t.bit_count(), 0, t.ext_count()};
 }
 

@@ -22,6 +22,11 @@ enum class FileTime { kStamp, kOwn };
 // status cannot be read.
 bool get_ftime(const SourceDate& epoch, std::FILE* fp, ModTime& time, FileTime which = FileTime::kStamp);
 
+// Moves a count of the library's header by `n`. A header may hold any
+// count at all: the count wraps around as its 32-bit field does, rather than
+// overflow.
+void move_count(int32_t& count, int64_t n);
+
 // Counts the symbols of `entry` into the header and into the entry's F4
 // counts (put_rotbl measures the sizes).
 void count_symbols(LibraryHeader& h, TableEntry& entry);

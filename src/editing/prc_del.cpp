@@ -30,8 +30,8 @@ ReplaceTable delete_entries(Run& run, CommitPlan& plan, TableEntry& r) {
     } else {
       entry = ReplaceEntry{true, i, entry.body_len};
       shown.disp_fname(getname_del(run, i));
-      plan.header.hdr_modules -= 1;
-      plan.header.hdr_symbols -= r.symbols.symbol_count();
+      move_count(plan.header.hdr_modules, -1);
+      move_count(plan.header.hdr_symbols, -r.symbols.symbol_count());
     }
     table.push_back(entry);
     free_tables(r.symbols);

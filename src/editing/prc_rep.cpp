@@ -156,7 +156,7 @@ void ReplaceCommand::replace_entry(ReplaceEntry& module, int i) {
   _coption_rep();
   if (_uopen_rep() == 0) return;
   shown_->disp_fname(obj_path_);
-  plan_.header.hdr_symbols -= entry_.symbols.symbol_count();
+  move_count(plan_.header.hdr_symbols, -entry_.symbols.symbol_count());
   module.selected = true;
   module.file_index = i;
   make_rotbl_rep();
