@@ -9,6 +9,15 @@
 #include "format/stdfnc.h"
 #include "host/host.h"
 
+namespace {
+
+// Ends the run unless the library is built for our processor.
+void check_cpu(const LibraryHeader& h) {
+  if (!fmt::same_ignoring_case(h.hdr_cpu, fmt::kCpu)) error_exit(kCpuError);
+}
+
+}  // namespace
+
 void read_header(Run& run, LibraryHeader& h, const char* format_detail) {
   LibraryFiles& files = run.files;
   // A read error names the file actually being read.
@@ -20,10 +29,6 @@ void read_header(Run& run, LibraryHeader& h, const char* format_detail) {
     if (h.hdr_format != fmt::kFormat) error_exit(kInvalid, format_detail);
   }
   check_cpu(h);
-}
-
-void check_cpu(const LibraryHeader& h) {
-  if (!fmt::same_ignoring_case(h.hdr_cpu, fmt::kCpu)) error_exit(kCpuError);
 }
 
 int get_modname(Run& run, TableEntry& entry) {

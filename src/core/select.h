@@ -14,12 +14,10 @@
 #include "format/library.h"
 
 // Reads the library's header into `h` and checks it: its format, when
-// `format_detail` names the refusal, and its processor. The library then
+// `format_detail` names the refusal, and that it is built for our
+// processor. The library then
 // stands at its first module-table entry.
 void read_header(Run& run, LibraryHeader& h, const char* format_detail);
-
-// Ends the run unless the library is built for our processor.
-void check_cpu(const LibraryHeader& h);
 
 // Reads the next module-table entry's fixed records into `entry`, stepping
 // over its symbol records by `entry_len`. 0 at the table's end mark (the

@@ -3,10 +3,10 @@
 // The editing commands leave the new module table in tmp1, the bodies that
 // come from relocatable files in tmp2 or in their files, and a plan of where
 // every body of the new library lies: in the old library, in tmp2 or in a
-// relocatable file. The commit writes the
-// new library into tmp3: the header, the entries with each body's absolute
-// offset filled in (only now known), the table's end mark, the bodies, each
-// copied once from where it lies, and the final end mark. The file is sent
+// relocatable file. The commit writes the new library into tmp3: the
+// header, the entries with each body's absolute offset filled in (only now
+// known), the table's end mark, the bodies, each copied once from where it
+// lies, and the final end mark. The file is sent
 // to the device while it is written, synced, and then put in the place of
 // the old library, which becomes the backup.
 #include <algorithm>

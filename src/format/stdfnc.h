@@ -38,11 +38,6 @@ class Block {
   Block() = default;
   // The block moved from is left empty.
   Block(Block&& other) noexcept : data_(std::move(other.data_)), size_(std::exchange(other.size_, 0)) {}
-  Block& operator=(Block&& other) noexcept {
-    data_ = std::move(other.data_);
-    size_ = std::exchange(other.size_, 0);
-    return *this;
-  }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   char* data() { return data_.get(); }

@@ -12,11 +12,10 @@
 // steps over the rest, or steps over the whole remainder of the entry.
 #include <algorithm>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
-
-#include <optional>
 
 #include "core/def_index.h"
 #include "core/disp_fname.h"
