@@ -13,6 +13,7 @@
 #include "driver/driver.h"
 #include "driver/run_state.h"
 #include "driver_e2e.h"
+#include "support/library_view.h"
 #include "format/error.h"
 
 namespace {
@@ -187,6 +188,35 @@ TEST_F(Errors, FailedAppendRemovesTheWorkingFiles) {
     write("BAD.QOB", qob::Module().f0("VER.B").end().bytes());
     expect_clean_failure({"-a", "-o", "LIB", "-f", "B", "BAD"}, 1,
                          "\nInvarid module or library A0002\n", {"LIB.$$1", "LIB.$$2"});
+}
+
+// The working files that the trace flag keeps hold what the run wrote up to
+// its failure, though it was still in the writers' blocks: the old table and
+// B's entry in the table file, B's body and the start of BAD in the bodies.
+TEST_F(Errors, TraceFlagKeepsWhatTheFailedRunWrote) {
+    write_modules({"B"});
+    const qob::ByteVec bad = qob::Module().f0("VER.B").end().bytes();
+    write("BAD.QOB", bad);
+    const RunResult r = run({"-ak", "-o", "LIB", "-f", "B", "BAD"});
+    EXPECT_EQ(r.status, 1) << r.out;
+
+    const lib::Library old = lib::parse(library_);
+    ASSERT_EQ(old.bodies.size(), 1u);
+    const std::size_t table_at = 37;  // after the header of this library
+    const std::size_t table_size = library_.size() - table_at - 2 - old.bodies[0].size();
+    const qob::ByteVec table = read("LIB.$$1");
+    ASSERT_GT(table.size(), table_size);
+    EXPECT_TRUE(std::equal(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(table_size),
+                           library_.begin() + static_cast<std::ptrdiff_t>(table_at)));
+    const std::string b_entry = "\xF0" "B.QOB";  // the F0 record that opens B's entry
+    EXPECT_TRUE(std::equal(b_entry.begin(), b_entry.end(), table.begin() + static_cast<std::ptrdiff_t>(table_size),
+                           [](char c, unsigned char byte) { return static_cast<unsigned char>(c) == byte; }));
+
+    const qob::ByteVec bodies = read("LIB.$$2");
+    const qob::ByteVec b = read("B.QOB");
+    ASSERT_GT(bodies.size(), b.size());
+    EXPECT_TRUE(std::equal(b.begin(), b.end(), bodies.begin()));
+    EXPECT_TRUE(std::equal(bodies.begin() + static_cast<std::ptrdiff_t>(b.size()), bodies.end(), bad.begin()));
 }
 
 TEST_F(Errors, FailedCommitRemovesTheNewLibrary) {

@@ -288,6 +288,22 @@ TEST_F(Records, SmallWritesAndLargeSpansKeepTheirOrder) {
     EXPECT_EQ(out.count(), static_cast<int64_t>(expected.size()));
 }
 
+TEST_F(Records, MovedWriterGoesOnWhereItStoodAndTheOneMovedFromLetsGo) {
+    // A writer handed from a command to the commit keeps its stream, what it
+    // holds, its count and its limit; the one it came from writes nothing more.
+    std::FILE* fp = scratch();
+    RecOut from(fp);
+    from.limit(6, "BIG.QOB");
+    from.put_word(0x0102);
+    RecOut to(std::move(from));
+    from.flush_and_detach();
+    to.put_word(0x0304);
+    EXPECT_EQ(to.count(), 4);
+    to.flush();
+    EXPECT_EQ(contents(fp), (ByteVec{1, 2, 3, 4})) << hex(contents(fp));
+    expect_invalid(fault_of([&] { to.put_tri(0); }), "BIG.QOB", Rule::kTooLarge);
+}
+
 TEST_F(Records, WriterRefusesWhatPassesItsLimit) {
     RecOut out;
     out.limit(10, "BIG.QOB");

@@ -1,0 +1,1 @@
+#include "driver/driver.h"

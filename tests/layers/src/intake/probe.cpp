@@ -1,0 +1,2 @@
+#include "editing/editing.h"
+#include "core/run.h"
