@@ -1,7 +1,8 @@
 // End-to-end tests of the append command: the library it creates or extends,
 // byte for byte where the layout is fixed, the entries it makes of each
-// module, the duplicate-definition check, the module limit, and the refusals,
-// each of which must leave the library exactly as it was.
+// module, the duplicate-definition check (and, on its own, the index it keeps),
+// the module limit, and the refusals, each of which must leave the library
+// exactly as it was.
 
 #include <algorithm>
 #include <array>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/def_index.h"
 #include "support/library_e2e.h"
 
 using qob::ByteVec;
@@ -24,6 +27,67 @@ using qob::Module;
 namespace {
 
 class Append : public LibraryE2E {};
+
+// ---- the index of the duplicate check ----
+
+// The index against the rule it stands for: the clash reported for a module
+// is the earliest definition in table order of any global name the module
+// defines again, externals never counting. Many modules of names that share
+// long prefixes, from an index made far too small, so that it grows often.
+TEST(DefIndexTest, FindsTheEarliestDefinitionAsAScanFromTheStartWould) {
+    struct First {
+        std::size_t place;
+        std::string module;
+    };
+    std::map<std::string, First> defined;  // the model: each name's first definition
+    DefIndex index;
+    index.reserve(4);
+    uint32_t r = 11;
+    auto next = [&r](uint32_t n) {
+        r = r * 1103515245 + 12345;
+        return (r >> 8) % n;
+    };
+    std::size_t clashes = 0;
+    for (int m = 0; m < 400; ++m) {
+        const std::string module = std::string("M").append(std::to_string(m));
+        SymbolTables t;
+        std::vector<std::string> definitions;
+        for (uint32_t i = 0, n = 1 + next(6); i < n; ++i) {
+            std::string name = next(2) ? "A_LONG_SHARED_PREFIX_" : "";
+            name += std::to_string(next(3000));
+            const NameRef ref = t.keep(name);
+            switch (next(4)) {
+            case 0: t.pub_syms.push_back(PubSym{0, ref}); definitions.push_back(name); break;
+            case 1: t.equ_list.push_back(EquSym{0, ref}); definitions.push_back(name); break;
+            case 2: t.bit_list.push_back(BitSym{0, 0, ref}); definitions.push_back(name); break;
+            default: t.ext_list.push_back(ref); break;
+            }
+        }
+        const First* earliest = nullptr;
+        std::string clashing;
+        for (const std::string& name : definitions) {
+            auto it = defined.find(name);
+            if (it != defined.end() && (earliest == nullptr || it->second.place < earliest->place)) {
+                earliest = &it->second;
+                clashing = name;
+            }
+        }
+        DefIndex::Clash clash;
+        ASSERT_EQ(index.find_clash(t, clash), earliest != nullptr) << module;
+        if (earliest != nullptr) {
+            EXPECT_EQ(clash.name, clashing) << module;
+            EXPECT_EQ(clash.module, earliest->module) << module;
+            ++clashes;
+            continue;  // a refused module never joins the table
+        }
+        index.add_tables(module, t);
+        t.for_each_definition([&](std::string_view name) {
+            defined.try_emplace(std::string(name), First{defined.size(), module});
+        });
+    }
+    EXPECT_GT(clashes, 50u);
+    EXPECT_GT(defined.size(), 300u);
+}
 
 // A block of F8 contents: n bytes whose values include the record tags.
 ByteVec contents(std::size_t n) {
