@@ -13,15 +13,19 @@ rm -rf "$scratch" "$build/packages"
 mkdir -p "$scratch"
 fail() { echo "FAILED: $*"; exit 1; }
 
-# The files a tree holds, relative to it, sorted.
-files_of() { (cd "$1" && find . -type f | sed 's|^\./||' | sort | paste -sd' ' -); }
+# The files and links a tree holds, relative to it, sorted.
+files_of() { (cd "$1" && find . -type f -o -type l | sed 's|^\./||' | sort | paste -sd' ' -); }
 
 echo "== cmake --install"
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 package="lib/cmake/Vorna/VornaConfig.cmake lib/cmake/Vorna/VornaConfigVersion.cmake lib/cmake/Vorna/VornaTargets-release.cmake lib/cmake/Vorna/VornaTargets.cmake"
 manuals="share/man/man1/vorna.1 share/man/man1/vornadump.1"
-[[ $(files_of "$scratch/prefix") == "bin/vorna bin/vornadump $package $manuals" ]] ||
+bazel="share/vorna/bazel/BUILD.bazel share/vorna/bazel/WORKSPACE share/vorna/bazel/defs.bzl share/vorna/bazel/vorna"
+[[ $(files_of "$scratch/prefix") == "bin/vorna bin/vornadump $package $manuals $bazel" ]] ||
   fail "the install holds: $(files_of "$scratch/prefix")"
+# The Bazel repository runs the program of its own install.
+[[ $(readlink "$scratch/prefix/share/vorna/bazel/vorna") == ../../../bin/vorna ]] ||
+  fail "share/vorna/bazel/vorna leads to $(readlink "$scratch/prefix/share/vorna/bazel/vorna")"
 
 echo "== packages"
 log=$(cd "$build" && cpack 2>&1) || { echo "$log"; fail "cpack"; }
@@ -30,15 +34,18 @@ tgz=$(echo "$build"/packages/vorna-*-Linux.tar.gz)
 [[ -f $deb && -f $tgz ]] || fail "missing packages: $(ls "$build/packages")"
 dpkg-deb --field "$deb" Package Version Depends
 dpkg -x "$deb" "$scratch/root"
-[[ $(files_of "$scratch/root") == "usr/bin/vorna usr/bin/vornadump ${package//lib/usr/lib} ${manuals//share/usr/share}" ]] ||
+[[ $(files_of "$scratch/root") == "usr/bin/vorna usr/bin/vornadump ${package//lib/usr/lib} ${manuals//share/usr/share} ${bazel//share/usr/share}" ]] ||
   fail "the .deb holds: $(files_of "$scratch/root")"
 mkdir "$scratch/tgz"
 tar -xzf "$tgz" -C "$scratch/tgz"
 top=$(basename "$tgz" .tar.gz)
-[[ $(files_of "$scratch/tgz") == "$top/bin/vorna $top/bin/vornadump ${package//lib/$top/lib} ${manuals//share/$top/share}" ]] ||
+[[ $(files_of "$scratch/tgz") == "$top/bin/vorna $top/bin/vornadump ${package//lib/$top/lib} ${manuals//share/$top/share} ${bazel//share/$top/share}" ]] ||
   fail "the .tar.gz holds: $(files_of "$scratch/tgz")"
 cmp "$scratch/root/usr/bin/vorna" "$scratch/tgz/$top/bin/vorna"
 cmp "$scratch/root/usr/bin/vornadump" "$scratch/tgz/$top/bin/vornadump"
+for tree in "$scratch/root/usr" "$scratch/tgz/$top"; do
+  cmp "$tree/bin/vorna" "$tree/share/vorna/bazel/vorna" || fail "$tree/share/vorna/bazel/vorna is not the program"
+done
 
 echo "== the installed program on the shipped example"
 out=$(VORNA_EXE="$scratch/root/usr/bin/vorna" examples/demo.sh "$build" 2>&1)
