@@ -23,17 +23,19 @@ where a name with blanks or quotes is quoted as a POSIX shell reads it.
 # module's time is stored as this time.
 DEFAULT_SOURCE_DATE_EPOCH = 315532800
 
-def _has_extension(file):
-    # vorna gives a name without an extension its default one (.LIB, .QOB),
-    # so such a name would not be the file Bazel knows.
-    return file.basename.rfind(".") > 0
+# vorna gives a name without an extension its default one, so that such a
+# name would not be the file Bazel knows. A library's name has one when its
+# last dot follows no other dot; a module's when it holds a dot.
+def _library_has_extension(name):
+    dot = name.rfind(".")
+    return dot == 0 or (dot > 0 and name[dot - 1] != ".")
 
 def _vorna_library_impl(ctx):
     out = ctx.outputs.out
-    if not _has_extension(out):
+    if not _library_has_extension(out.basename):
         fail("out needs an extension, such as APP.LIB: " + out.basename)
     for module in ctx.files.modules:
-        if not _has_extension(module):
+        if "." not in module.basename:
             fail("a module needs an extension, such as .QOB: " + module.short_path)
 
     args = ctx.actions.args()

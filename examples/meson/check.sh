@@ -5,7 +5,8 @@
 # and after three sources have changed, two have gone and four have come (one
 # named with a blank, one with a quote), the library must hold exactly the
 # modules of the sources, in the order of their names, byte for byte as
-# written; a third build must find no work to do.
+# written; a third build must find no work to do, and one after meson.build
+# was touched must leave the library as it is.
 #
 #   examples/meson/check.sh [BUILD_DIR]     (default: build)
 #
@@ -65,4 +66,12 @@ build_and_check
 round=third
 ninja -C "$tree" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the third build"; }
 grep -q 'no work to do' "$work/build.log" || { cat "$work/build.log"; fail "the third build had work to do"; }
+
+# Meson sets the build up again when meson.build changes; the command file
+# keeps its text and its time, and the library stays (a library made again
+# would be a new file).
+library=$(stat -c %i "$tree/EXAMPLE.LIB")
+touch "$work/source/meson.build"
+ninja -C "$tree" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the build after meson.build was touched"; }
+[[ $(stat -c %i "$tree/EXAMPLE.LIB") == "$library" ]] || { cat "$work/build.log"; fail "the library was made again after meson.build was touched"; }
 echo "meson example: 5 modules, then 3 changed, 2 removed and 4 added, each time exactly in the library"
