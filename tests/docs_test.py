@@ -3,9 +3,9 @@
 
     docs_test.py ROOT
 
-Reads every Markdown file under ROOT (build directories, hidden directories
-and the fixture of this check's own test left out) and reports, one line
-each:
+Reads every Markdown file under ROOT (the build directories ROOT/build*,
+hidden directories and the fixture of this check's own test left out) and
+reports, one line each:
 - a relative link whose file or directory does not exist,
 - a link whose anchor (#...) is no heading of the file it names, by the
   slug GitHub gives a heading (lower case, punctuation dropped, blanks to
@@ -35,8 +35,8 @@ NEWCOMER_END = "<!-- /newcomer commands -->"
 def markdown_files(root):
     for directory, subdirs, files in os.walk(root):
         relative = os.path.relpath(directory, root)
-        subdirs[:] = sorted(d for d in subdirs
-                            if not d.startswith(".") and not d.startswith("build")
+        subdirs[:] = sorted(d for d in subdirs if not d.startswith(".")
+                            and not (relative == "." and d.startswith("build"))
                             and os.path.normpath(os.path.join(relative, d)) != FIXTURE)
         for name in sorted(files):
             if name.endswith(".md"):
@@ -44,7 +44,9 @@ def markdown_files(root):
 
 
 def prose_lines(text):
-    """(line number, line) of the text outside code blocks."""
+    """(line number, line) of the text outside code blocks: fenced ones, and
+    indented ones, which begin after a blank line and go on over indented
+    and blank lines."""
     fence = None
     previous_blank = True
     in_indented = False
@@ -59,7 +61,7 @@ def prose_lines(text):
             continue
         blank = not line.strip()
         indented = line.startswith("    ") or line.startswith("\t")
-        in_indented = indented and (previous_blank or in_indented) or (blank and in_indented)
+        in_indented = (indented or blank) if in_indented else (indented and previous_blank)
         previous_blank = blank
         if in_indented:
             continue
