@@ -9,7 +9,8 @@
 # exactly the listed modules in the order given. The library is made anew
 # whenever a module changes or the list changes, and only then. The modules
 # reach vorna through a command file, one quoted name a line, so that any
-# number of them and names with blanks are passed whole. Relative module
+# number of them and names with blanks are passed whole; the old
+# library is replaced only once the new one is complete. Relative module
 # names are taken from the current source directory when the file is there,
 # else from the current binary directory (as add_custom_command takes its
 # dependencies); a relative OUTPUT lies in the current binary directory.
@@ -39,9 +40,9 @@ function(vorna_add_library target)
     string(APPEND output ".LIB")
   endif()
   cmake_path(NATIVE_PATH output native)
-  # vorna creates the library when it is not there: the old one is removed
-  # first, so that the library holds only the modules listed now.
-  set(command_lines "-a -o \"${native}\" -f\n")
+  # --new makes the library from the modules listed now alone; the old one
+  # stays until the new one is complete, so a failed build keeps it.
+  set(command_lines "--new -a -o \"${native}\" -f\n")
   set(modules "")
   foreach(module IN LISTS arg_MODULES)
     if(NOT IS_ABSOLUTE "${module}")
@@ -72,7 +73,6 @@ function(vorna_add_library target)
 
   add_custom_command(OUTPUT "${output}"
                      COMMAND "${CMAKE_COMMAND}" -E make_directory "${output_dir}"
-                     COMMAND "${CMAKE_COMMAND}" -E rm -f "${output}"
                      COMMAND Vorna::vorna "@${native_command_file}"
                      DEPENDS ${modules} "${command_file}"
                      WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "core/def_index.h"
@@ -290,6 +292,55 @@ TEST_F(AppendToHeader, OtherVersionIsKeptAndOffsetsFollowItsLength) {
 }
 
 // ---- extending a library ----
+
+// ---- a library made anew: --new ----
+
+// --new makes the library as append makes a new one, from the given files
+// alone, whatever stands at its name; the old library is replaced only at
+// the commit and kept as the backup, and a failed run leaves it as it was.
+TEST_F(Append, NewMakesTheLibraryFromTheGivenFilesAloneKeepingTheOldAsBackup) {
+    const EnvMap env{{"SOURCE_DATE_EPOCH", "1700000000"}};
+    write_module("A.QOB", defining({"ALPHA"}));
+    write_module("B.QOB", defining({"BETA"}));
+    write_module("C.QOB", defining({"ALPHA", "GAMMA"}));  // clashes with A
+    write("BAD.QOB", Module().f0().raw({0xE7}).end().bytes());
+    ASSERT_EQ(append("LIB", {"A", "B"}, "-a", env).status, 0);
+    ASSERT_EQ(append("FRESH", {"C", "B"}, "-a", env).status, 0);
+    if (!windows_target()) {
+        ASSERT_EQ(::chmod(path("LIB.LIB").c_str(), 0640), 0);
+    }
+    const ByteVec old = read("LIB.LIB");
+
+    const RunResult failed = run({"-a", "--new", "-o", "LIB", "-f", "C", "BAD"}, env);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "\nInvarid module or library BAD.QOB\n");
+    EXPECT_EQ(read("LIB.LIB"), old);
+    EXPECT_FALSE(exists("LIB.BAK"));
+
+    const RunResult r = run({"-a", "-o", "LIB", "-f", "C", "B", "--new"}, env);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, count_lines(2, 3));
+    EXPECT_EQ(read("LIB.LIB"), read("FRESH.LIB"));
+    EXPECT_EQ(read("LIB.BAK"), old);
+    library("LIB.LIB");
+    if (!windows_target()) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path("LIB.LIB").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+    }
+    EXPECT_TRUE(working_files().empty());
+
+    // No library yet, or a file at its name that is none (a build's stale
+    // output): made as append makes a new library, the first announced.
+    write_text("CMD", "--new -a -o NEWLIB -f C B\n");
+    const RunResult created = run({"@CMD"}, env);
+    EXPECT_EQ(created.out, "<NEWLIB.LIB> CREATE\n" + count_lines(2, 3));
+    EXPECT_EQ(read("NEWLIB.LIB"), read("FRESH.LIB"));
+    write_text("JUNK.LIB", "not a library");
+    EXPECT_EQ(run({"--new", "-a", "-o", "JUNK", "-f", "C", "B"}, env).status, 0);
+    EXPECT_EQ(read("JUNK.LIB"), read("FRESH.LIB"));
+    EXPECT_EQ(read_text("JUNK.BAK"), "not a library");
+}
 
 TEST_F(Append, SecondAppendPutsItsBodyAfterTheFirstAndKeepsABackup) {
     const Module a = Module().f0().f4(1, {{0x10, "ALPHA"}}).f8(0, {contents(10)}).end();

@@ -274,15 +274,46 @@ TEST_F(CmdLine, QuotedNamesInCommandFilesHoldBlanks) {
               std::string::npos);
 }
 
+TEST_F(CmdLine, SingleQuotedNamesAreReadAsAPosixShellReadsThem) {
+    // As Ninja and Bazel write names on POSIX hosts: in single quotes, with
+    // '\'' for a quote inside; a '\' stays a directory separator.
+    write_text("CMD",
+               "-x -o LIB -f 'My Mods/A B' 'O'\\''Brien' ''\\''' 'x'\\''' 'a\"b' 'C:\\dir\\c d'\n"
+               "'E'F G'H '-I' '@J' 'K''L'\r\n");
+    EXPECT_EQ(traced_file_list({"@CMD"}),
+              NameList({"My Mods/A B.QOB", "O'Brien.QOB", "'.QOB", "x'.QOB", "a\"b.QOB",
+                        "C:\\dir\\c d.QOB", "E.QOB", "F.QOB", "G'H.QOB", "-I.QOB", "@J.QOB",
+                        "K.QOB", "L.QOB"}));
+
+    // The names reach the file system as they are.
+    write("My Mods/O'Brien.QOB", defining({"QUOTED"}).bytes());
+    write_text("APPEND", "-a -o LIB -f 'My Mods" + drv::sep() + "O'\\''Brien.QOB'\n");
+    const RunResult r = run({"@APPEND"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string stored = "O'Brien.QOB";
+    qob::ByteVec name_record{0xF0};
+    name_record.insert(name_record.end(), stored.begin(), stored.end());
+    name_record.push_back(0);
+    EXPECT_NE(find_bytes(read("LIB.LIB"), name_record), std::string::npos);
+}
+
 TEST_F(CmdLine, AQuoteLeftOpenEndsTheRunBeforeAnyFile) {
     write_modules({"A"});
     write_text("CMD", "-a -o LIB -f A\n\"B C\n\"D\"\n");
     const NameList before = list_dir();
     expect_failure(run({"@CMD"}), 2, "\n<CMD>unclosed quote in line 2\n");
+    // Single quotes the same, a quote reopened by '\'' included.
+    for (const char* line : {"'B C\n", "'B'\\''C\n", "'B'\\''\n"}) {
+        SCOPED_TRACE(line);
+        write_text("CMD", std::string("-a -o LIB -f A\n") + line + "D\n");
+        expect_failure(run({"@CMD"}), 2, "\n<CMD>unclosed quote in line 2\n");
+    }
     EXPECT_EQ(list_dir(), before);
     // An empty name names nothing.
-    write_text("EMPTY", "-a -o LIB -f A \"\"\n");
-    expect_usage(run({"@EMPTY"}));
+    for (const char* empty : {"\"\"", "''"}) {
+        write_text("EMPTY", std::string("-a -o LIB -f A ") + empty + "\n");
+        expect_usage(run({"@EMPTY"}));
+    }
     EXPECT_FALSE(exists("LIB.LIB"));
 }
 
@@ -293,6 +324,69 @@ TEST_F(CmdLine, ByteOrderMarkAtTheStartOfACommandFileIsSkipped) {
     EXPECT_EQ(traced_file_list({"@CMD"}), NameList({"A.QOB", bom + "B.QOB"}));
     write_text("NAMES", bom + "\"C D\"\n");
     EXPECT_EQ(traced_file_list({"-x", "-o", "LIB", "-f", "@NAMES"}), NameList({"C D.QOB"}));
+}
+
+// A command file as Windows PowerShell writes it with `>`: UTF-16 in the
+// byte order given, with its byte-order mark.
+std::string utf16_file(std::u16string_view text, bool big_endian) {
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+TEST_F(CmdLine, CommandFilesInUtf16AreReadAsTheSameText) {
+    for (const bool big_endian : {false, true}) {
+        SCOPED_TRACE(big_endian ? "big-endian" : "little-endian");
+        write_text("CMD", utf16_file(u"-x -o LIB -f A\r\n\"B C\" 'D E'\r\n\r\nF\u00C4\r\n", big_endian));
+        EXPECT_EQ(traced_file_list({"@CMD"}), NameList({"A.QOB", "B C.QOB", "D E.QOB", "F\u00C4.QOB"}));
+        // Every character reaches the file system, one outside the BMP (a
+        // surrogate pair) too where module names can hold it.
+        const std::string name = windows_target() ? "\u00C4rger" : "\u00C4rger\U0001D11E";
+        write(name + ".QOB", defining({"UNICODE"}).bytes());
+        const std::u16string name16 = windows_target() ? u"\u00C4rger" : u"\u00C4rger\U0001D11E";
+        write_text("APPEND", utf16_file(u"-a -o U16 -f \"" + name16 + u"\"\r\n", big_endian));
+        const RunResult r = run({"@APPEND"});
+        EXPECT_EQ(r.out, "<U16.LIB> CREATE\n" + count_lines(1, 1));
+        std::filesystem::remove(path("U16.LIB"));
+    }
+}
+
+// Text that stops being UTF-16 ends the run before any file is made, naming
+// the byte where it stops (counted from 1, the mark included).
+TEST_F(CmdLine, CommandFileThatIsNotUtf16AfterItsMarkIsRefused) {
+    write_modules({"A"});
+    write_text("CMD", "");
+    const NameList before = list_dir();
+    const std::string head = "-a -o LIB -f A";
+    const std::string little = utf16_file(std::u16string(head.begin(), head.end()), false);
+    const std::string big = utf16_file(std::u16string(head.begin(), head.end()), true);
+    const std::vector<std::pair<std::string, std::size_t>> cases = {
+        {little + "B", 31},                  // a byte left over
+        {little + std::string("\x00\xD8", 2), 31},      // a high surrogate at the end
+        {little + std::string("\x00\xDC\x41\x00", 4), 31},  // a low surrogate alone
+        {big + std::string("\xD8\x00\x00\x41", 4), 31},     // a high surrogate without its low one
+    };
+    for (const auto& [text, byte] : cases) {
+        write_text("CMD", text);
+        expect_failure(run({"@CMD"}), 2, "\n<CMD>invalid UTF-16 at byte " + std::to_string(byte) + "\n");
+    }
+    EXPECT_EQ(list_dir(), before);
+}
+
+TEST_F(CmdLine, NewGoesWithAppendAloneAndOnce) {
+    write_text("TWICE", "--new -a -o LIB -f A\n--new\n");
+    expect_all_usage({{"--new", "-d", "-o", "LIB", "-f", "A"},
+                      {"--new", "-r", "-o", "LIB", "-f", "A"},
+                      {"-x", "-o", "LIB", "--new"},
+                      {"-l", "-o", "LIB", "-f", "A", "--new"},
+                      {"--new", "--new", "-a", "-o", "LIB", "-f", "A"},
+                      {"@TWICE"},
+                      {"--NEW", "-a", "-o", "LIB", "-f", "A"},
+                      {"--new=yes", "-a", "-o", "LIB", "-f", "A"}});
 }
 
 TEST_F(CmdLine, CommandFilesDoNotNest) {
@@ -345,6 +439,7 @@ TEST_F(CmdLine, VersionAndHelpAnswerOnStandardOutput) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out, drv::kUsage +
                             "       @<file> : read more options and names from a command file\n"
+                            "       --new : with -a, make the library from the given files alone\n"
                             "       --version : show the version\n"
                             "       --help : show this text\n");
     EXPECT_EQ(list_dir(), before);

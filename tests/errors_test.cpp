@@ -78,7 +78,7 @@ TEST(ReportError, EveryCodePrintsItsMessageAndRingsTheBell) {
         {13, std::nullopt, 3, "\nInternal error \n"},
         {20, std::nullopt, 3, "\nInternal error \n"},
         {28, std::nullopt, 3, "\nInternal error \n"},
-        {31, std::nullopt, 3, "\nInternal error \n"},
+        {33, std::nullopt, 3, "\nInternal error \n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);

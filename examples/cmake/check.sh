@@ -5,7 +5,8 @@
 # blank and built with -j8. After the first build, and after three sources
 # have changed, two have gone and four have come, the library must hold
 # exactly the modules of the sources, in the order of their names, byte for
-# byte as written; a third build must find no work to do.
+# byte as written (a module name with a quote included); a build that fails
+# must leave the library as it was, and a last build must find no work to do.
 #
 #   examples/cmake/check.sh [BUILD_DIR]     (default: build)
 #
@@ -58,10 +59,25 @@ round=second
 cd "$work/src"
 for source in BOOT CONSOLE SQRT; do echo "code 5A" >>"$source.src"; done
 rm MULDIV.src TIMER.src
+# The last one's name holds a quote, which the command file must carry.
 for n in 1 2 3 4; do
-  printf 'title new module\npublic NEW_%s\nextern BOOT\ncode %02d\n' "$n" "$n" >"ADDED$n.src"
+  name=ADDED$n
+  [[ $n == 4 ]] && name="ADDED'4"
+  printf 'title new module\npublic NEW_%s\nextern BOOT\ncode %02d\n' "$n" "$n" >"$name.src"
 done
 cd "$work"
+build_example
+check_library
+
+# A module that defines a symbol another one defines: the build fails, and
+# the library of the last build stays as it was.
+round=failing
+cp "$tree/lib/EXAMPLE.LIB" "$work/last.LIB"
+printf 'public NEW_1\n' >"$work/src/CLASH.src"
+if cmake --build "$tree" -j8 >"$work/build.log" 2>&1; then fail "a build with a clash of symbols succeeded"; fi
+grep -q 'is multiple defined in' "$work/build.log" || { cat "$work/build.log"; fail "the failing build"; }
+cmp "$work/last.LIB" "$tree/lib/EXAMPLE.LIB" || fail "the failed build changed the library"
+rm "$work/src/CLASH.src"
 build_example
 check_library
 

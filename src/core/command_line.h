@@ -22,6 +22,7 @@ struct CommandLine {
   bool u = false;      // the update check
   bool v = false;      // verbose
   bool trace = false;  // option k: the trace lines, and the working files kept
+  bool make_new = false;  // --new: the library is made from the given files alone
   std::string lib_name;  // the library as typed
   std::vector<FtreeNode> ftree;
   // SOURCE_DATE_EPOCH, read from the environment with the command line.

@@ -15,6 +15,10 @@ void open_quote(std::string file, long line_no) {
   throw RunAbort{kOpenQuote, std::move(file), {}, std::to_string(line_no)};
 }
 
+void bad_utf16(std::string file, std::size_t byte) {
+  throw RunAbort{kBadUtf16, std::move(file), {}, std::to_string(byte)};
+}
+
 RunAbort abort_of(const FormatError& fault) {
   switch (fault.kind) {
     case FormatError::Kind::kMalformed: return RunAbort{kInvalid, fault.name(), {}, {}};

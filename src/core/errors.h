@@ -8,6 +8,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -34,6 +35,9 @@ enum ErrorCode : int {
   // A name in a command file whose closing quote is missing (a usage error
   // with a message of its own, since the usage text cannot say where).
   kOpenQuote = 30,
+  // A command file in UTF-16 whose text is not valid UTF-16 (a usage error
+  // with a message of its own, naming where the fault is).
+  kBadUtf16 = 31,
   // A malformed SOURCE_DATE_EPOCH (a usage error of the environment).
   kBadSourceDate = 32,
 };
@@ -43,7 +47,8 @@ struct RunAbort {
   std::optional<std::string> name;
   // "is multiple defined in": the module being added or replaced, and the
   // library module that already defines the symbol (the name). An open
-  // quote: the line of the command file (the name) it stands in.
+  // quote: the line of the command file (the name) it stands in; bad
+  // UTF-16: the byte it starts at.
   std::string module;
   std::string other;
 };
@@ -55,6 +60,9 @@ struct FormatError;
 [[noreturn]] void multiple_defined(std::string symbol, std::string module, std::string other);
 // A quote left open in line `line_no` of the command file `file`.
 [[noreturn]] void open_quote(std::string file, long line_no);
+// A command file `file` in UTF-16 that stops being UTF-16 at byte `byte`
+// (counted from 1, as cmp counts).
+[[noreturn]] void bad_utf16(std::string file, std::size_t byte);
 // What a fault of a format reader or writer means for the run.
 RunAbort abort_of(const FormatError& fault);
 

@@ -6,17 +6,24 @@
 // words (command files do not nest).
 //
 // Command files are read as build systems write them: a line may be of any
-// length (a response file often holds every name on one line), a name in
-// double quotes may hold blanks, and a UTF-8 byte-order mark at the start of
-// the file is no part of its first word. On Windows a line in UTF-8 names
-// files as the command line does, and any other line is read in the ANSI
-// code page, as files written there for older builds are.
+// length (a response file often holds every name on one line), and a name
+// may be quoted so that it can hold blanks: in double quotes, as Windows
+// tools write it, or in single quotes, as a POSIX shell reads it and Ninja
+// and Bazel write it there. A byte-order mark at the start tells UTF-8,
+// which is then read as any other file, from UTF-16, which is read as the
+// same text in UTF-8. On Windows a line in UTF-8 names files as the command
+// line does, and any other line is read in the ANSI code page, as files
+// written there for older builds are.
+#include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/errors.h"
 #include "core/trace_out.h"
 #include "driver/driver.h"
+#include "driver/utf16.h"
 #include "format/formats.h"
 #include "host/host.h"
 
@@ -41,6 +48,9 @@ struct CmdlineParse {
 
 // What some editors write at the start of a text file in UTF-8.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The option that makes the library anew from the given files alone.
+constexpr std::string_view kNewOption = "--new";
 
 bool ends_word(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\0'; }
 
@@ -105,19 +115,68 @@ void add_name(CmdlineParse& ps, const std::string& word) {
   TraceOut(ps.out, ps.line.trace).print("ftree->%s ", ps.line.ftree.back().name.c_str());
 }
 
-// Reads the next line, however long, into `line`; false at the end of the
-// file. A CR before the line end is dropped, so that files written on
-// Windows read the same everywhere.
-bool read_cmdfile_line(CmdlineParse& ps, std::string& line) {
-  line.clear();
-  int c = std::fgetc(ps.cmd_fp);
-  if (c == EOF) {
-    if (std::ferror(ps.cmd_fp)) error_exit(kReadError, ps.cmd_file_name);
-    return false;
-  }
-  for (; c != EOF && c != '\n'; c = std::fgetc(ps.cmd_fp)) line.push_back(static_cast<char>(c));
+// A quoted word is always a name, never an option or a command file, which
+// is how a name that starts with '-' or '@' can be given; an empty one
+// names nothing.
+void add_quoted_name(CmdlineParse& ps, const std::string& name) {
+  if (name.empty()) usage();
+  add_name(ps, name);
+}
+
+// Like every other option, --new is given once.
+void set_new(CmdlineParse& ps) {
+  ps.opt_error = ps.line.make_new;
+  ps.line.make_new = true;
+}
+
+// A word of a command file without quotes: an option or a name (a command
+// file names no other command file).
+void add_word(CmdlineParse& ps, const std::string& word) {
+  if (word == kNewOption)
+    set_new(ps);
+  else if (word[0] == '-')
+    parse_option(ps, word.c_str() + 1);
+  else if (word[0] == '@')
+    usage();
+  else
+    add_name(ps, word);
+}
+
+// Everything a stream holds from where it stands.
+std::string read_rest(CmdlineParse& ps) {
+  std::string text;
+  char block[4096];
+  for (std::size_t n; (n = std::fread(block, 1, sizeof block, ps.cmd_fp)) > 0;) text.append(block, n);
   if (std::ferror(ps.cmd_fp)) error_exit(kReadError, ps.cmd_file_name);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return text;
+}
+
+// The text of the open command file, in the program's own encoding. A file
+// in UTF-16 is read again in binary mode, since text mode may take bytes of
+// its characters for line ends or the end of the file.
+std::string read_cmdfile_text(CmdlineParse& ps) {
+  std::string text = read_rest(ps);
+  std::optional<ByteOrder> order = utf16_mark(text);
+  if (!order) return text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text;
+  close_stream(ps.cmd_fp);
+  ps.cmd_fp = host::open_read(ps.cmd_file_name);
+  if (ps.cmd_fp == nullptr) error_exit(kCmdFileNotFound, ps.cmd_file_name);
+  text = read_rest(ps);
+  constexpr std::size_t kMarkSize = 2;
+  Utf16Text decoded = decode_utf16(std::string_view(text).substr(kMarkSize), *order);
+  if (decoded.fault_at) bad_utf16(ps.cmd_file_name, *decoded.fault_at + kMarkSize + 1);
+  return std::move(decoded.utf8);
+}
+
+// The next line of `text` from `at`, however long, without its line end;
+// false after the last. A CR before the line end is dropped, so that files
+// written on Windows read the same everywhere.
+bool next_line(std::string_view text, std::size_t& at, std::string_view& line) {
+  if (at >= text.size()) return false;
+  std::size_t end = std::min(text.find('\n', at), text.size());
+  line = text.substr(at, end - at);
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  at = end + 1;
   return true;
 }
 
@@ -125,13 +184,32 @@ bool read_cmdfile_line(CmdlineParse& ps, std::string& line) {
 // opening quote. The name ends at the next quote; there are no escapes,
 // since a '\\' separates directories. Returns the position after the
 // closing quote.
-const char* quoted_name(CmdlineParse& ps, const char* p, long line_no) {
+const char* double_quoted_name(CmdlineParse& ps, const char* p, long line_no) {
   const char* close = std::strchr(p + 1, '"');
   if (close == nullptr) open_quote(ps.cmd_file_name, line_no);
-  // An empty name names nothing.
-  if (close == p + 1) usage();
-  add_name(ps, std::string(p + 1, close));
+  add_quoted_name(ps, std::string(p + 1, close));
   return close + 1;
+}
+
+// A name in single quotes, as a POSIX shell reads it: `p` stands at the
+// opening quote, and the name ends at the next quote, unless `\''` follows
+// it, which is how a quote inside the name is written ('O'\''Brien.QOB').
+// No other escapes, since a '\\' separates directories. Returns the
+// position after the closing quote.
+const char* single_quoted_name(CmdlineParse& ps, const char* p, long line_no) {
+  constexpr std::string_view kQuoteInside = "\\''";
+  std::string name;
+  for (const char* from = p + 1;;) {
+    const char* close = std::strchr(from, '\'');
+    if (close == nullptr) open_quote(ps.cmd_file_name, line_no);
+    name.append(from, close);
+    if (!std::string_view(close + 1).starts_with(kQuoteInside)) {
+      add_quoted_name(ps, name);
+      return close + 1;
+    }
+    name.push_back('\'');
+    from = close + 1 + kQuoteInside.size();
+  }
 }
 
 void parse_cmdfile_line(CmdlineParse& ps, const std::string& line, long line_no) {
@@ -139,18 +217,16 @@ void parse_cmdfile_line(CmdlineParse& ps, const std::string& line, long line_no)
   for (;;) {
     while (*p == ' ' || *p == '\t') ++p;
     if (*p == '\n' || *p == '\0') return;
-    if (*p == '-') {
-      p += 1 + parse_option(ps, p + 1);
-      if (ps.opt_error) usage();
-    } else if (*p == '@') {
-      usage();
-    } else if (*p == '"') {
-      p = quoted_name(ps, p, line_no);
+    if (*p == '"') {
+      p = double_quoted_name(ps, p, line_no);
+    } else if (*p == '\'') {
+      p = single_quoted_name(ps, p, line_no);
     } else {
       const char* start = p;
       while (!ends_word(*p)) ++p;
-      add_name(ps, std::string(start, p));
+      add_word(ps, std::string(start, p));
     }
+    if (ps.opt_error) usage();
   }
 }
 
@@ -158,13 +234,12 @@ void read_cmdfile(CmdlineParse& ps, const char* file_name) {
   ps.cmd_file_name = file_name;
   ps.cmd_fp = host::open_text_read(ps.cmd_file_name);
   if (ps.cmd_fp == nullptr) error_exit(kCmdFileNotFound, ps.cmd_file_name);
-  std::string line;
-  for (long line_no = 1; read_cmdfile_line(ps, line); ++line_no) {
-    if (line_no == 1 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
-    parse_cmdfile_line(ps, host::from_text_file(line), line_no);
-    if (ps.opt_error) usage();
-  }
+  const std::string text = read_cmdfile_text(ps);
   close_stream(ps.cmd_fp);
+  std::string_view line;
+  std::size_t at = 0;
+  for (long line_no = 1; next_line(text, at, line); ++line_no)
+    parse_cmdfile_line(ps, host::from_text_file(std::string(line)), line_no);
 }
 
 void validate(CmdlineParse& ps) {
@@ -174,6 +249,8 @@ void validate(CmdlineParse& ps) {
   // Without names extract and list work on the whole library; an option f
   // without names is no list at all.
   if (ps.line.ftree.empty() && (needs_names(command) || ps.f)) usage();
+  // Only append makes a library.
+  if (ps.line.make_new && command != Command::kAppend) usage();
   ps.line.command = command;
 }
 
@@ -188,6 +265,7 @@ void trace_cmdline(CmdlineParse& ps) {
 // The lines of --help after the usage text.
 const char* const kMoreHelp[] = {
     "       @<file> : read more options and names from a command file\n",
+    "       --new : with -a, make the library from the given files alone\n",
     "       --version : show the version\n",
     "       --help : show this text\n",
 };
@@ -214,7 +292,10 @@ void parse_cmdline(RunState& rs, int argc, char** argv) {
   CmdlineParse ps(rs.line, rs.out);
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (arg[0] == '-') {
+    if (arg == kNewOption) {
+      set_new(ps);
+      if (ps.opt_error) usage();
+    } else if (arg[0] == '-') {
       parse_option(ps, arg + 1);
       if (ps.opt_error) usage();
     } else if (arg[0] == '@') {

@@ -64,6 +64,9 @@ int print_message(RunState& rs, const RunAbort& abort, const std::string& name) 
     case kOpenQuote:
       std::fprintf(out, "\n<%s>unclosed quote in line %s\n", shown.c_str(), abort.other.c_str());
       return 2;
+    case kBadUtf16:
+      std::fprintf(out, "\n<%s>invalid UTF-16 at byte %s\n", shown.c_str(), abort.other.c_str());
+      return 2;
     case kBadSourceDate:
       std::fprintf(out, "\n%s <%s> %s\n", "SOURCE_DATE_EPOCH", shown.c_str(),
                    "is not decimal seconds up to 253402300799");

@@ -125,6 +125,14 @@ void reopen_library(RunState& rs) {
   std::fprintf(rs.out, "<%s> CREATE\n", host::for_console(f.lib_name).c_str());
 }
 
+// With --new the library is made from the given files alone: what stands
+// at its name now is not read, and is replaced only at the commit, as
+// every library that a run rewrites is.
+void leave_library_unread(RunState& rs) {
+  rs.files.close_library();
+  rs.files.create = true;
+}
+
 }  // namespace
 
 void init_run(RunState& rs) {
@@ -162,6 +170,7 @@ void open_files(RunState& rs) {
     f.close_library();
     take_work_files(rs);
     reopen_library(rs);
+    if (rs.line.make_new) leave_library_unread(rs);
   } else if (writes_listing(rs.line.command)) {
     // A library typed with its listing's name would be overwritten by the
     // listing (and removed with it on failure): refused before it is named.
