@@ -69,7 +69,7 @@ check_libraries() {
     library=$1/bazel-bin/${library%:*}.LIB
     check_library "$work/prefix/bin/vorna" "$library" "${modules[@]}" || fail "$library after the $round build"
     times=$("$work/prefix/bin/vornadump" "$library" |
-      grep -c "F9 time: seconds 0x0000 minutes 0x0000 hours 0x0000 day 0x0001 month 0x0000 year $year\$")
+      grep -c "F9 time: seconds 0x0000 minutes 0x0000 hours 0x0000 day 0x0001 month 0x0000 year $year\$" || true)
     [[ $times == "${#modules[@]}" ]] || fail "$library after the $round build: $times of ${#modules[@]} modules with the time of its SOURCE_DATE_EPOCH"
   done
 }
