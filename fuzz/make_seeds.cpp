@@ -149,6 +149,8 @@ int main(int argc, char** argv) {
       {"trace", "-lk\n-o\nL.LIB\n"},
       {"command-file", "-ao\nN\n@C.CMD\n===\n-f A\n\tB -v\n"},
       {"command-file-only", "@C.CMD\n===\n-x -o L -f A\n"},
+      {"command-file-single-quotes", "@C.CMD\n===\n--new -a -o 'N' -f 'A.QOB' 'B'\\''' \"B.QOB\"\n"},
+      {"command-file-utf16", std::string("@C.CMD\n===\n\xFF\xFE-\0a\0 \0-\0o\0 \0L\0 \0-\0f\0 \0A\0\r\0\n\0", 41)},
       {"usage", "-q\n"},
       {"list-named-like-listing", "-l\n-o\nM.LST\n"},
       {"extract-named-like-module", "-x\n-o\nN.QOB\n"},
