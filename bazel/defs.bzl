@@ -20,7 +20,7 @@ where a name with blanks or quotes is quoted as a POSIX shell reads it.
 """
 
 # 1980-01-01 00:00:00 UTC, the earliest time a zip archive holds: every
-# module's time is stored as this time.
+# module made since is stored with this time.
 DEFAULT_SOURCE_DATE_EPOCH = 315532800
 
 # vorna gives a name without an extension its default one, so that such a
@@ -76,7 +76,7 @@ vorna_library = rule(
         "source_date_epoch": attr.int(
             default = DEFAULT_SOURCE_DATE_EPOCH,
             doc = "The time, in seconds since 1970 UTC, stored for every module " +
-                  "made before it (vorna's SOURCE_DATE_EPOCH).",
+                  "made after it (vorna's SOURCE_DATE_EPOCH).",
         ),
         "_vorna": attr.label(
             default = Label("//:vorna"),
