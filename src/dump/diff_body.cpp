@@ -38,7 +38,6 @@ struct Parting {
   int64_t record_at = -1;  // from the module's start
   int tag = -1;
   const char* field = nullptr;  // null: the walker names none there
-  int64_t field_at = -1;
   DiffValue value;
   bool byte_value = true;  // the value is the byte at the difference
 };
@@ -64,9 +63,8 @@ class FieldAt : public RecordVisitor {
   // Contents are not read: the byte at the difference stands for them.
   void run(const char* name, int64_t at, int64_t length) override { keep(name, at, length, DiffValue{}); }
 
-  void fill(Parting& p, int64_t base) const {
+  void fill(Parting& p) const {
     p.field = name_;
-    p.field_at = at_ - base;
     p.byte_value = value_.kind == DiffValue::Kind::kNone;
     if (!p.byte_value) p.value = value_;
   }
@@ -76,14 +74,12 @@ class FieldAt : public RecordVisitor {
     if (found_ || target_ < at || target_ >= at + length) return;
     found_ = true;
     name_ = name;
-    at_ = at;
     value_ = std::move(v);
   }
 
   int64_t target_;
   bool found_ = false;
   const char* name_ = nullptr;
-  int64_t at_ = 0;
   DiffValue value_;
 };
 
@@ -104,7 +100,6 @@ Parting locate(const BodySpan& body, int64_t target) {
       p.tag = in.get_tag();
       if (p.record_at == target) {
         p.field = "tag";
-        p.field_at = target;
         p.value = DiffValue::hex(p.tag, 1);
         p.byte_value = false;
         return p;
@@ -114,7 +109,7 @@ Parting locate(const BodySpan& body, int64_t target) {
   } catch (const FormatError& e) {
     if (e.kind != FormatError::Kind::kMalformed) throw;
   }
-  if (field.found()) field.fill(p, body.at);
+  if (field.found()) field.fill(p);
   return p;
 }
 
@@ -144,7 +139,7 @@ std::optional<Difference> compare_bodies(const BodySpan& a, const BodySpan& b,
                value_at(b, in_b, target)};
   d.offset = where.record_at;
   d.tag = where.tag;
-  d.field_at = where.field != nullptr ? where.field_at : target;
+  d.at = target;
   return d;
 }
 

@@ -104,7 +104,7 @@ std::string order_line(const Difference& d) {
 
 std::string body_line(const Difference& d) {
   std::string where = format("body: first difference at offset 0x%04llx, in its %s record at 0x%04llx",
-                             static_cast<long long>(d.field_at), tag_name(d.tag).c_str(),
+                             static_cast<long long>(d.at), tag_name(d.tag).c_str(),
                              static_cast<long long>(d.offset));
   if (!d.field.empty()) where += ", field " + d.field;
   return where + ": " + sides(d);
@@ -174,6 +174,7 @@ void json_difference(JsonWriter& j, const Difference& d) {
   if (d.what == DiffWhat::kBody) {
     j.field("offset", d.offset);
     j.field("tag", tag_name(d.tag));
+    j.field("at", d.at);
   }
   j.end();
 }

@@ -76,10 +76,10 @@ struct Difference {
   std::string field;                  // empty for none
   DiffValue a, b;
   // A body's: the record where the bodies part, from the module's start,
-  // its tag, and where the field that differs starts.
+  // its tag, and the first byte that differs.
   int64_t offset = -1;
   int tag = -1;
-  int64_t field_at = -1;
+  int64_t at = -1;
 };
 
 struct Comparison {
