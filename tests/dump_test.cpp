@@ -337,16 +337,16 @@ INSTANTIATE_TEST_SUITE_P(
         // The value's last byte, in the F4 record's one entry.
         DiffCase{"SymbolValue", {{"ONE", kOneMoved}, kBase[1], kBase[2]}, 8, {}, 1,
                  "ONE.QOB: public START: 0x001000 in A, 0x001010 in B\n"
-                 "ONE.QOB: body: first difference at offset 0x000c, in its F4 record at 0x0007: 0x00 in A, 0x10 in B\n",
+                 "ONE.QOB: body: first difference at offset 0x000c, in its F4 record (public symbols) at 0x0007: 0x00 in A, 0x10 in B\n",
                  2},
         // The F6 record's names end at 0x1c in A; B names PUTS there.
         DiffCase{"ExternalAdded", {kBase[0], {"TWO", Module().f0().f4(1, {{0x2000, "TWO"}}).f6({"START", "PUTS"}).end()}, kBase[2]}, 8, {}, 1,
                  "header symbols: 4 in A, 5 in B\nTWO.QOB: mod_size: 30 in A, 35 in B\nTWO.QOB: ext_count: 1 in A, 2 in B\n"
                  "TWO.QOB: external PUTS: only in B\n"
-                 "TWO.QOB: body: first difference at offset 0x001c, in its F6 record at 0x0015: 0x00 in A, 0x50 in B\n",
+                 "TWO.QOB: body: first difference at offset 0x001c, in its F6 record (external symbols) at 0x0015: 0x00 in A, 0x50 in B\n",
                  5},
         DiffCase{"BodyByte", {{"ONE", Module().f0().f4(1, {{0x1000, "START"}}).f8(1, {{1, 9, 3}}).end()}, kBase[1], kBase[2]}, 8, {}, 1,
-                 "ONE.QOB: body: first difference at offset 0x001f, in its F8 record at 0x0017, field contents: 0x02 in A, 0x09 in B\n",
+                 "ONE.QOB: body: first difference at offset 0x001f, in its F8 record (contents) at 0x0017, field contents: 0x02 in A, 0x09 in B\n",
                  1}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -356,7 +356,7 @@ TEST_F(DumpDiff, ComparesTwoModules) {
     const RunResult r = run_dump({"--diff", "A.QOB", "B.QOB"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "public START: 0x001000 in A, 0x001010 in B\n"
-                     "body: first difference at offset 0x000c, in its F4 record at 0x0007: 0x00 in A, 0x10 in B\n"
+                     "body: first difference at offset 0x000c, in its F4 record (public symbols) at 0x0007: 0x00 in A, 0x10 in B\n"
                      "A.QOB (A) and B.QOB (B): 2 differences\n");
     EXPECT_EQ(run_dump({"--diff", "A.QOB", "A.QOB"}).status, 0);
 }

@@ -3,7 +3,7 @@
 //   header modules: 10 in A, 11 in B
 //   only in B: NEW.QOB (module 1 of B)
 //   M0005.QOB: public START: 0x001000 in A, 0x001010 in B
-//   M0005.QOB: body: first difference at offset 0x000a, in its F4 record at 0x0007: 0x00 in A, 0x10 in B
+//   M0005.QOB: body: first difference at offset 0x000c, in its F4 record (public symbols) at 0x0007: 0x00 in A, 0x10 in B
 //   OLD.LIB (A) and NEW.LIB (B): 4 differences
 #include <algorithm>
 
@@ -103,8 +103,10 @@ std::string order_line(const Difference& d) {
 }
 
 std::string body_line(const Difference& d) {
-  std::string where = format("body: first difference at offset 0x%04llx, in its %s record at 0x%04llx",
+  const char* kind = record_kind(Part::kModule, d.tag);
+  std::string where = format("body: first difference at offset 0x%04llx, in its %s record%s at 0x%04llx",
                              static_cast<long long>(d.at), tag_name(d.tag).c_str(),
+                             kind != nullptr ? (std::string(" (") + kind + ")").c_str() : "",
                              static_cast<long long>(d.offset));
   if (!d.field.empty()) where += ", field " + d.field;
   return where + ": " + sides(d);
