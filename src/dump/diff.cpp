@@ -31,10 +31,11 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// One stream of a file being compared.
+// One stream of a file being compared, read in blocks of 256 KiB: the
+// bodies are long runs read through.
 struct Stream {
   FilePtr fp;
-  InputFile file;
+  InputFile file{1 << 18};
   RecIn in{file};
 
   bool open(const std::string& name, int64_t& size, std::FILE* err) {
