@@ -371,6 +371,18 @@ TEST_F(DumpDiff, RefusesWhatItCannotCompare) {
     cut.resize(cut.size() - 20);
     write("CUT.LIB", cut);
     write("JUNK.LIB", ByteVec{0xF0, 'V', '.', 0, 0x12, 0x34});
+    // 1001 entries of empty modules: more than a library holds, and more
+    // than a comparison keeps.
+    qob::Bytes big;
+    big.u8(0xF0).str("V.4.00.00").u8(0xF1).str("VER.A").u8(0xF2).str("VRN100").u8(0xF3).u32(1001).u8(0xF4).u32(0).u8(0xFF);
+    for (int i = 0; i < 1001; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "M%04d.QOB", i);
+        big.u8(0xF0).str(name).u8(0xF1).u32(69).u32(35).u8(0xF2).u32(1);
+        big.u8(0xF4).raw(ByteVec(28)).u8(0xF8).raw(ByteVec(20)).u8(0xF9).raw(ByteVec(12)).u8(0xFF);
+    }
+    big.u8(0xFF).raw(ByteVec(1002, 0xFF));
+    write("BIG.LIB", big.bytes());
     struct Refusal {
         NameList args;
         int status;
@@ -379,6 +391,7 @@ TEST_F(DumpDiff, RefusesWhatItCannotCompare) {
     for (const Refusal& c : {Refusal{{"A.LIB", "ONE.QOB"}, 2, "A.LIB is a library, ONE.QOB a module"},
                              Refusal{{"A.LIB", "CUT.LIB"}, 2, "CUT.LIB: not a readable library; vornadump --check finds:\nCUT.LIB: offset 0x"},
                              Refusal{{"JUNK.LIB", "A.LIB"}, 2, "JUNK.LIB: offset 0x4: byte 0x12 where a header record belongs"},
+                             Refusal{{"BIG.LIB", "BIG.LIB"}, 2, "BIG.LIB: offset 0x15c26: the module table holds 1001 entries (1 to 1000 modules)"},
                              Refusal{{"A.LIB", "NONE.LIB"}, 3, "NONE.LIB: cannot be read"},
                              Refusal{{"A.LIB"}, 2, "usage: vornadump"},
                              Refusal{{"--check", "A.LIB", "A.LIB"}, 2, "usage: vornadump"}}) {

@@ -73,7 +73,8 @@ struct Library {
 };
 
 // Reads the header and the module table, and places the bodies after it by
-// their sizes, which must lie within the file.
+// their sizes, which must lie within the file. A table of more modules than
+// a library holds is refused, which bounds what is kept of it.
 Library read_table(Side& side) {
   RecIn& in = side.table.in;
   Library lib;
@@ -81,6 +82,7 @@ Library read_table(Side& side) {
   for (;;) {
     EntryPlace e;
     if (get_rotbl(in, e.values, EntryPart::kFixed, nullptr, &e.symbols_at) == 0) break;
+    if (lib.entries.size() == fmt::kMaxModules) in.malformed();
     // An entry without an F4 record has no symbol records that could be found.
     if (e.symbols_at < 0) e.symbols_at = 0;
     else e.symbols_size = e.values.entry_len - fmt::kEntryFixed;
@@ -133,8 +135,8 @@ class LibraryDiff {
     for (int j : partner_)
       if (j >= 0) in_a_[static_cast<std::size_t>(j)] = true;
     order();
-    // A's modules in A's order; a module only B holds comes before the
-    // first module that follows it in B.
+    // A's modules in A's order; a module that only B holds comes just
+    // before the first module of A whose partner stands after it in B.
     std::size_t next_b = 0;
     for (std::size_t i = 0; i < la_.entries.size(); ++i) {
       if (partner_[i] < 0) {
@@ -154,7 +156,7 @@ class LibraryDiff {
     const LibraryHeader& a = la_.header;
     const LibraryHeader& b = lb_.header;
     auto add = [this](const char* field, DiffValue va, DiffValue vb) {
-      if (va != vb) out_.push_back({DiffWhat::kHeader, std::nullopt, field, std::move(va), std::move(vb)});
+      add_if_different(out_, DiffWhat::kHeader, std::nullopt, field, std::move(va), std::move(vb));
     };
     add("version", DiffValue::str(a.hdr_version), DiffValue::str(b.hdr_version));
     add("format", DiffValue::str(a.hdr_format), DiffValue::str(b.hdr_format));
@@ -232,6 +234,7 @@ TableEntry module_entry(RecIn& in) {
   ModuleWalker walker(in, kNoDetails, &scan);
   for (int tag = in.get_tag(); tag != fmt::kEnd; tag = in.get_tag())
     if (tag < 0 || !walker.record(tag)) in.malformed();
+  if (in.tell() > fmt::kMaxOffset) in.malformed();
   TableEntry e;
   e.mod_size = static_cast<int32_t>(in.tell());
   e.symbols = std::move(scan.symbols);

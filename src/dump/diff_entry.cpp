@@ -6,6 +6,11 @@
 
 namespace dump {
 
+void add_if_different(std::vector<Difference>& out, DiffWhat what, const std::optional<std::string>& module,
+                      std::string field, DiffValue a, DiffValue b) {
+  if (a != b) out.push_back({what, module, std::move(field), std::move(a), std::move(b)});
+}
+
 std::vector<int> pair_by_key(const std::vector<std::string>& a, const std::vector<std::string>& b) {
   // The places of each key in B, taken in order as A meets the key.
   std::map<std::string_view, std::vector<int>> in_b;
@@ -28,7 +33,7 @@ struct EntryDiffs {
   std::vector<Difference>& out;
 
   void add(std::string field, DiffValue a, DiffValue b) const {
-    if (a != b) out.push_back({DiffWhat::kEntry, module, std::move(field), std::move(a), std::move(b)});
+    add_if_different(out, DiffWhat::kEntry, module, std::move(field), std::move(a), std::move(b));
   }
 };
 

@@ -14,6 +14,10 @@ class RecIn;
 
 namespace dump {
 
+// Adds to `out` a difference of `field` when the two values differ.
+void add_if_different(std::vector<Difference>& out, DiffWhat what, const std::optional<std::string>& module,
+                      std::string field, DiffValue a, DiffValue b);
+
 // Pairs two lists by key: the k-th item of a key in A with the k-th item
 // of the same key in B. For each item of A the place of its partner in B,
 // -1 for none.
