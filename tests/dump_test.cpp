@@ -332,6 +332,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "header modules: 3 in A, 4 in B\nheader symbols: 4 in A, 5 in B\nonly in B: NEW.QOB (module 1 of B)\n", 3},
         DiffCase{"Removed", {kBase[0], kBase[2]}, 8, {}, 1,
                  "header modules: 3 in A, 2 in B\nheader symbols: 4 in A, 2 in B\nonly in A: TWO.QOB (module 2 of A)\n", 3},
+        // Paired in any letter case, as the librarian selects modules.
+        DiffCase{"NameCase", {{"one", kOne}, kBase[1], kBase[2]}, 8, {}, 1,
+                 "ONE.QOB: mod_name: \"ONE.QOB\" in A, \"one.QOB\" in B\n", 1},
         DiffCase{"Reordered", {kBase[2], kBase[0], kBase[1]}, 8, {}, 1,
                  "order: 1 of the 3 modules both hold moved among them: THREE.QOB (number 3 in A, 1 in B)\n", 1},
         // The value's last byte, in the F4 record's one entry.
