@@ -159,8 +159,30 @@ prepare_diff() {
 # Median, lowest and highest of a column of numbers.
 stats() { sort -g | awk '{v[NR] = $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1], v[NR]}'; }
 column() { awk -v c="$2" '{print $c}' "$results/$1"; }
-# The per-round ratios of vorna to llvm-ar.
-ratios() { paste -d' ' "$results/$1-vorna-$2" "$results/$1-llvm-ar-$2" | awk '{print $1 / $3}'; }
+# The per-round ratios of the times of two results.
+ratios() { paste -d' ' "$results/$1" "$results/$2" | awk '{print $1 / $3}'; }
+# One row of a table: LABEL, the results of the program measured and of its
+# yardstick, the instructions, and the floor's results ("-" for a floor
+# column without a figure; none for no column).
+table_row() {
+  local label=$1 ours=$2 theirs=$3 ir=$4 floor=${5:-} v l f floor_col="" rm rlo rhi mv ml
+  read -r v _ < <(column "$ours" 1 | stats)
+  read -r l _ < <(column "$theirs" 1 | stats)
+  if [[ $floor == - ]]; then
+    floor_col=" - |"
+  elif [[ -n $floor ]]; then
+    read -r f _ < <(column "$floor" 1 | stats)
+    floor_col=$(awk -v f="$f" 'BEGIN {printf " %.1f |", f * 1000}')
+  fi
+  read -r rm rlo rhi < <(ratios "$ours" "$theirs" | stats)
+  read -r _ _ mv < <(column "$ours" 2 | stats)
+  read -r _ _ ml < <(column "$theirs" 2 | stats)
+  awk -v label="$label" -v v="$v" -v l="$l" -v floor_col="$floor_col" -v rm="$rm" -v rlo="$rlo" -v rhi="$rhi" \
+    -v mv="$mv" -v ml="$ml" -v limit="$spread_limit" -v ir="$ir" \
+    'BEGIN {mark = rhi / rlo > limit ? " **wide spread**" : ""
+            printf "| %s | %.1f | %.1f |%s %.2f (%.2f - %.2f)%s | %.1f / %.1f | %s |\n",
+                   label, v * 1000, l * 1000, floor_col, rm, rlo, rhi, mark, mv / 1024, ml / 1024, ir}'
+}
 
 start_time=$(date '+%Y-%m-%d %H:%M %Z')
 for workload in "${workloads[@]}"; do
@@ -249,20 +271,10 @@ for workload in "${workloads[@]}"; do
   echo "| operation (1000 modules) | vorna ms | llvm-ar ms | floor ms | vorna / llvm-ar, median of rounds (lowest - highest) | peak RSS vorna / llvm-ar (MB) | vorna instructions |"
   echo "|---|---:|---:|---:|---|---|---:|"
   for op in "${ops[@]}"; do
-    read -r v _ < <(column "$op-vorna-1000" 1 | stats)
-    read -r l _ < <(column "$op-llvm-ar-1000" 1 | stats)
-    read -r f _ < <(column "$op-floor-1000" 1 | stats)
-    read -r rm rlo rhi < <(ratios "$op" 1000 | stats)
-    read -r _ _ mv < <(column "$op-vorna-1000" 2 | stats)
-    read -r _ _ ml < <(column "$op-llvm-ar-1000" 2 | stats)
     label=$op && [[ $op == list ]] && label="list (llvm-ar t)"
-    awk -v label="$label" -v v="$v" -v l="$l" -v f="$f" -v rm="$rm" -v rlo="$rlo" -v rhi="$rhi" \
-      -v mv="$mv" -v ml="$ml" -v limit="$spread_limit" -v list="$([[ $op == list ]] && echo 1)" \
-      -v ir="${instructions[$op]:--}" \
-      'BEGIN {floor_ms = list ? "-" : sprintf("%.1f", f * 1000)
-              mark = rhi / rlo > limit ? " **wide spread**" : ""
-              printf "| %s | %.1f | %.1f | %s | %.2f (%.2f - %.2f)%s | %.1f / %.1f | %s |\n",
-                     label, v * 1000, l * 1000, floor_ms, rm, rlo, rhi, mark, mv / 1024, ml / 1024, ir}'
+    # list has no floor: its results hold the time of `true`.
+    floor=$op-floor-1000 && [[ $op == list ]] && floor=-
+    table_row "$label" "$op-vorna-1000" "$op-llvm-ar-1000" "${instructions[$op]:--}" "$floor"
   done
   echo
   echo "| operation | vorna µs/module at ${sizes[*]} | last vs first | llvm-ar µs/module at ${sizes[*]} | last vs first |"
@@ -284,17 +296,8 @@ for workload in "${workloads[@]}"; do
   echo "| vornadump --diff against cmp (1000 modules) | vornadump ms | cmp ms | vornadump / cmp, median of rounds (lowest - highest) | peak RSS vornadump / cmp (MB) | vornadump instructions |"
   echo "|---|---:|---:|---|---|---:|"
   for c in "${diff_cases[@]}"; do
-    read -r v _ < <(column "diff-$c-vornadump" 1 | stats)
-    read -r k _ < <(column "diff-$c-cmp" 1 | stats)
-    read -r rm rlo rhi < <(paste -d' ' "$results/diff-$c-vornadump" "$results/diff-$c-cmp" | awk '{print $1 / $3}' | stats)
-    read -r _ _ mv < <(column "diff-$c-vornadump" 2 | stats)
-    read -r _ _ mk < <(column "diff-$c-cmp" 2 | stats)
     label="one body byte (cmp reads all)" && [[ $c == replaced ]] && label="one module replaced (cmp stops in the table)"
-    awk -v label="$label" -v v="$v" -v k="$k" -v rm="$rm" -v rlo="$rlo" -v rhi="$rhi" -v mv="$mv" -v mk="$mk" \
-      -v limit="$spread_limit" -v ir="${instructions[diff-$c]:--}" \
-      'BEGIN {mark = rhi / rlo > limit ? " **wide spread**" : ""
-              printf "| %s | %.1f | %.1f | %.2f (%.2f - %.2f)%s | %.1f / %.1f | %s |\n",
-                     label, v * 1000, k * 1000, rm, rlo, rhi, mark, mv / 1024, mk / 1024, ir}'
+    table_row "$label" "diff-$c-vornadump" "diff-$c-cmp" "${instructions[diff-$c]:--}"
   done
 done
 echo
