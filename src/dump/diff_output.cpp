@@ -95,11 +95,13 @@ std::string order_line(const Difference& d) {
       moved.push_back("...");
       break;
     }
-    moved.push_back(format("%s (number %zu in A, %lld in B)", names[i].c_str(), i + 1,
-                           static_cast<long long>(d.a.numbers[i] + 1)));
+    moved.push_back(format("%s (number %llu in A, %lld in B)", names[i].c_str(),
+                           static_cast<unsigned long long>(i + 1), static_cast<long long>(d.a.numbers[i] + 1)));
   }
   std::size_t count = static_cast<std::size_t>(std::count(keeps.begin(), keeps.end(), false));
-  return format("order: %zu of the %zu modules both hold moved among them: ", count, names.size()) + joined(moved);
+  return format("order: %llu of the %llu modules both hold moved among them: ", static_cast<unsigned long long>(count),
+                static_cast<unsigned long long>(names.size())) +
+         joined(moved);
 }
 
 std::string body_line(const Difference& d) {
@@ -186,7 +188,8 @@ void json_difference(JsonWriter& j, const Difference& d) {
 void write_text(std::FILE* out, const Comparison& c) {
   for (const Difference& d : c.differences) std::fprintf(out, "%s\n", line(d).c_str());
   std::size_t n = c.differences.size();
-  std::string count = n == 0 ? "no differences" : format("%zu difference%s", n, n == 1 ? "" : "s");
+  std::string count =
+      n == 0 ? "no differences" : format("%llu difference%s", static_cast<unsigned long long>(n), n == 1 ? "" : "s");
   std::fprintf(out, "%s (A) and %s (B): %s%s\n", host::for_console(c.a).c_str(), host::for_console(c.b).c_str(),
                count.c_str(), c.ignore_times ? ", module times left out" : "");
 }
