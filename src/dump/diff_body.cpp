@@ -52,16 +52,18 @@ class FieldAt : public RecordVisitor {
   void open(const char*, int64_t) override {}
   void close() override {}
   void value(const char* name, int64_t at, uint32_t v, int width) override {
-    keep(name, at, width, DiffValue::hex(v, width));
+    if (holds(at, width)) keep(name, DiffValue::hex(v, width));
   }
   void text(const char* name, int64_t at, std::string_view s) override {
-    keep(name, at, static_cast<int64_t>(s.size()) + 1, DiffValue::str(std::string(s)));
+    if (holds(at, static_cast<int64_t>(s.size()) + 1)) keep(name, DiffValue::str(std::string(s)));
   }
   void data(const char* name, int64_t at, std::string_view bytes) override {
-    keep(name, at, static_cast<int64_t>(bytes.size()), DiffValue::bytes(std::string(bytes)));
+    if (holds(at, static_cast<int64_t>(bytes.size()))) keep(name, DiffValue::bytes(std::string(bytes)));
   }
   // Contents are not read: the byte at the difference stands for them.
-  void run(const char* name, int64_t at, int64_t length) override { keep(name, at, length, DiffValue{}); }
+  void run(const char* name, int64_t at, int64_t length) override {
+    if (holds(at, length)) keep(name, DiffValue{});
+  }
 
   void fill(Parting& p) const {
     p.field = name_;
@@ -70,8 +72,9 @@ class FieldAt : public RecordVisitor {
   }
 
  private:
-  void keep(const char* name, int64_t at, int64_t length, DiffValue v) {
-    if (found_ || target_ < at || target_ >= at + length) return;
+  // Whether the field of `length` bytes at `at` is the first to hold the target.
+  bool holds(int64_t at, int64_t length) const { return !found_ && target_ >= at && target_ < at + length; }
+  void keep(const char* name, DiffValue v) {
     found_ = true;
     name_ = name;
     value_ = std::move(v);
