@@ -26,7 +26,16 @@
 # modules under callgrind, and the table shows the instructions of its whole
 # process, which do not depend on the machine.
 #
-# Environment: RUNS, SPREAD, WORKLOADS (default "normal large"), WORK
+# Then vornadump --diff is measured against cmp on the library of 1000
+# modules and a copy that differs in one module, the two in turns within
+# each round (the same median of per-round ratios): "body", one byte of the
+# last module's contents changed, which cmp finds only after reading both
+# files through; and "replaced", the middle module replaced by its second
+# version, whose entry already differs, so that cmp stops in the module table
+# while vornadump still compares every module.
+#
+# Environment: RUNS, SPREAD, WORKLOADS (default "normal large"), OPS (the
+# operations against llvm-ar, default all; empty for the comparison alone), WORK
 # (scratch directory, default BUILD_DIR/bench-work; its contents are replaced),
 # VORNA_EXE (another vorna to measure, say an earlier build; the tools still
 # come from BUILD_DIR).
@@ -41,8 +50,10 @@ runs=${RUNS:-7}
 spread_limit=${SPREAD:-1.5}
 workloads=(${WORKLOADS:-normal large})
 work=${WORK:-$build/bench-work}
-ops=(create append delete replace replace-u extract list)
+ops=(${OPS-create append delete replace replace-u extract list})
 tools=(vorna llvm-ar floor)
+diff_cases=(body replaced)
+diff_tools=(vornadump cmp)
 
 # The yardstick, installed when missing.
 if ! command -v llvm-ar >/dev/null; then
@@ -61,9 +72,10 @@ else
 fi
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 [[ $build_type == Release ]] || echo "warning: $build is a '$build_type' build, not Release" >&2
-log=$(cmake --build "$build" --target vorna make_workload bench_timeit bench_floor -j2 2>&1) ||
+log=$(cmake --build "$build" --target vorna vornadump make_workload bench_timeit bench_floor -j2 2>&1) ||
   { echo "$log" >&2; exit 1; }
 vorna=${VORNA_EXE:-$build/vorna}
+vornadump=$build/vornadump
 timeit=$build/bench_timeit
 floor=$build/bench_floor
 
@@ -116,11 +128,61 @@ prepare() {
   esac
 }
 
+# The library of 1000 modules that differs from base/vorna-1000.LIB in one
+# module, as case $1 says (untimed).
+make_diff_input() {
+  local out=$wdir/base/diff-$1.LIB size at byte
+  cp "$wdir/base/vorna-1000.LIB" "$out"
+  if [[ $1 == body ]]; then
+    # 100 bytes before the end lie in the last module's last block of contents.
+    size=$(stat -c %s "$out")
+    at=$((size - 100))
+    byte=$(od -An -tu1 -j "$at" -N1 "$out")
+    printf "\\x$(printf %02x $((byte ^ 0xFF)))" | dd of="$out" bs=1 seek="$at" conv=notrunc status=none
+  else
+    rm -rf "$wdir/run" && mkdir "$wdir/run"
+    mv "$out" "$wdir/run/W.LIB"
+    quiet "$vorna" -r -o W.LIB -f "$wdir/new/$(mod 500)"
+    mv "$wdir/run/W.LIB" "$out"
+  fi
+}
+
+# Sets `cmd` to a comparison of tool $1 on case $2; both end with status 1.
+prepare_diff() {
+  local a=$wdir/base/vorna-1000.LIB b=$wdir/base/diff-$2.LIB
+  case $1 in
+    vornadump) cmd=("$vornadump" --diff "$a" "$b") ;;
+    cmp) cmd=(cmp "$a" "$b") ;;
+  esac
+}
+
 # Median, lowest and highest of a column of numbers.
 stats() { sort -g | awk '{v[NR] = $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1], v[NR]}'; }
 column() { awk -v c="$2" '{print $c}' "$results/$1"; }
-# The per-round ratios of vorna to llvm-ar.
-ratios() { paste -d' ' "$results/$1-vorna-$2" "$results/$1-llvm-ar-$2" | awk '{print $1 / $3}'; }
+# The per-round ratios of the times of two results.
+ratios() { paste -d' ' "$results/$1" "$results/$2" | awk '{print $1 / $3}'; }
+# One row of a table: LABEL, the results of the program measured and of its
+# yardstick, the instructions, and the floor's results ("-" for a floor
+# column without a figure; none for no column).
+table_row() {
+  local label=$1 ours=$2 theirs=$3 ir=$4 floor=${5:-} v l f floor_col="" rm rlo rhi mv ml
+  read -r v _ < <(column "$ours" 1 | stats)
+  read -r l _ < <(column "$theirs" 1 | stats)
+  if [[ $floor == - ]]; then
+    floor_col=" - |"
+  elif [[ -n $floor ]]; then
+    read -r f _ < <(column "$floor" 1 | stats)
+    floor_col=$(awk -v f="$f" 'BEGIN {printf " %.1f |", f * 1000}')
+  fi
+  read -r rm rlo rhi < <(ratios "$ours" "$theirs" | stats)
+  read -r _ _ mv < <(column "$ours" 2 | stats)
+  read -r _ _ ml < <(column "$theirs" 2 | stats)
+  awk -v label="$label" -v v="$v" -v l="$l" -v floor_col="$floor_col" -v rm="$rm" -v rlo="$rlo" -v rhi="$rhi" \
+    -v mv="$mv" -v ml="$ml" -v limit="$spread_limit" -v ir="$ir" \
+    'BEGIN {mark = rhi / rlo > limit ? " **wide spread**" : ""
+            printf "| %s | %.1f | %.1f |%s %.2f (%.2f - %.2f)%s | %.1f / %.1f | %s |\n",
+                   label, v * 1000, l * 1000, floor_col, rm, rlo, rhi, mark, mv / 1024, ml / 1024, ir}'
+}
 
 start_time=$(date '+%Y-%m-%d %H:%M %Z')
 for workload in "${workloads[@]}"; do
@@ -152,6 +214,8 @@ for workload in "${workloads[@]}"; do
     done
   done
 
+  for c in "${diff_cases[@]}"; do make_diff_input "$c"; done
+
   total=$((runs * ${#sizes[@]} * ${#ops[@]}))
   done_rounds=0
   for ((round = 0; round < runs; ++round)); do
@@ -168,6 +232,18 @@ for workload in "${workloads[@]}"; do
       done
     done
   done
+  for ((round = 0; round < runs; ++round)); do
+    for c in "${diff_cases[@]}"; do
+      for ((t = 0; t < ${#diff_tools[@]}; ++t)); do
+        tool=${diff_tools[(t + round) % ${#diff_tools[@]}]}
+        prepare_diff "$tool" "$c"
+        status=0
+        "$timeit" "$results/diff-$c-$tool" "${cmd[@]}" >/dev/null 2>&1 || status=$?
+        ((status == 1)) || { echo "failed (status $status): ${cmd[*]}" >&2; exit 1; }
+      done
+    done
+    printf '\r%s: %d of %d comparison rounds' "$workload" $((round + 1)) "$runs" >&2
+  done
   printf '\n' >&2
   # The instructions of vorna's whole process for each operation on 1000
   # modules, when valgrind is there: unlike the times, they do not depend on
@@ -179,30 +255,26 @@ for workload in "${workloads[@]}"; do
       quiet valgrind --tool=callgrind --callgrind-out-file="$results/callgrind-$op" "${cmd[@]}"
       instructions[$op]=$(awk '/^summary:/ {printf "%.1f M", $2 / 1e6}' "$results/callgrind-$op")
     done
+    for c in "${diff_cases[@]}"; do
+      prepare_diff vornadump "$c"
+      valgrind --tool=callgrind --callgrind-out-file="$results/callgrind-diff-$c" "${cmd[@]}" >/dev/null 2>&1 || true
+      instructions[diff-$c]=$(awk '/^summary:/ {printf "%.1f M", $2 / 1e6}' "$results/callgrind-diff-$c")
+    done
   fi
   rm -rf "$wdir/run"
 
   module_kb=$(du -k "$wdir/mods/M0001.QOB" | cut -f1)
   echo
   echo "Workload \"$workload\": 1000 modules of about $module_kb KB ($(du -m "$wdir/base/vorna-1000.LIB" | cut -f1) MB library), $runs rounds"
+  if ((${#ops[@]} > 0)); then
   echo
   echo "| operation (1000 modules) | vorna ms | llvm-ar ms | floor ms | vorna / llvm-ar, median of rounds (lowest - highest) | peak RSS vorna / llvm-ar (MB) | vorna instructions |"
   echo "|---|---:|---:|---:|---|---|---:|"
   for op in "${ops[@]}"; do
-    read -r v _ < <(column "$op-vorna-1000" 1 | stats)
-    read -r l _ < <(column "$op-llvm-ar-1000" 1 | stats)
-    read -r f _ < <(column "$op-floor-1000" 1 | stats)
-    read -r rm rlo rhi < <(ratios "$op" 1000 | stats)
-    read -r _ _ mv < <(column "$op-vorna-1000" 2 | stats)
-    read -r _ _ ml < <(column "$op-llvm-ar-1000" 2 | stats)
     label=$op && [[ $op == list ]] && label="list (llvm-ar t)"
-    awk -v label="$label" -v v="$v" -v l="$l" -v f="$f" -v rm="$rm" -v rlo="$rlo" -v rhi="$rhi" \
-      -v mv="$mv" -v ml="$ml" -v limit="$spread_limit" -v list="$([[ $op == list ]] && echo 1)" \
-      -v ir="${instructions[$op]:--}" \
-      'BEGIN {floor_ms = list ? "-" : sprintf("%.1f", f * 1000)
-              mark = rhi / rlo > limit ? " **wide spread**" : ""
-              printf "| %s | %.1f | %.1f | %s | %.2f (%.2f - %.2f)%s | %.1f / %.1f | %s |\n",
-                     label, v * 1000, l * 1000, floor_ms, rm, rlo, rhi, mark, mv / 1024, ml / 1024, ir}'
+    # list has no floor: its results hold the time of `true`.
+    floor=$op-floor-1000 && [[ $op == list ]] && floor=-
+    table_row "$label" "$op-vorna-1000" "$op-llvm-ar-1000" "${instructions[$op]:--}" "$floor"
   done
   echo
   echo "| operation | vorna µs/module at ${sizes[*]} | last vs first | llvm-ar µs/module at ${sizes[*]} | last vs first |"
@@ -218,6 +290,14 @@ for workload in "${workloads[@]}"; do
       row+=" | ${per[*]} | $(awk -v a="${per[0]}" -v b="${per[-1]}" 'BEGIN {printf "%.2f", b / a}')"
     done
     echo "$row |"
+  done
+  fi
+  echo
+  echo "| vornadump --diff against cmp (1000 modules) | vornadump ms | cmp ms | vornadump / cmp, median of rounds (lowest - highest) | peak RSS vornadump / cmp (MB) | vornadump instructions |"
+  echo "|---|---:|---:|---|---|---:|"
+  for c in "${diff_cases[@]}"; do
+    label="one body byte (cmp reads all)" && [[ $c == replaced ]] && label="one module replaced (cmp stops in the table)"
+    table_row "$label" "diff-$c-vornadump" "diff-$c-cmp" "${instructions[diff-$c]:--}"
   done
 done
 echo

@@ -1,16 +1,21 @@
 // vornadump over an arbitrary file: read by its content, as a library and
-// as a module, as text, as JSON and as a check. Whatever the input, each
-// reading ends with status 0 or 1, leaves the file as it was and writes
-// no other, and the JSON document is whole: brackets balanced outside the
-// strings, one line.
+// as a module, as text, as JSON and as a check, and compared (--diff) with
+// itself and with a library that our own append made. Whatever the input,
+// each reading ends with status 0 or 1; compared with itself it is the same
+// (0) or no readable library or module (2), never different; compared with
+// the library it ends with 0, 1 or 2. Nothing is changed or written, and
+// every JSON document is whole: brackets balanced outside the strings, one
+// line.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "dump/diff.h"
 #include "dump/dump.h"
 #include "dump/sinks.h"
 #include "sandbox.h"
+#include "support/qob_writer.h"
 
 namespace {
 
@@ -45,12 +50,46 @@ std::string read_all(std::FILE* f) {
   return s;
 }
 
+// A library of two modules, made once by the librarian.
+const fuzz::Bytes& valid_library() {
+  static const fuzz::Bytes library = [] {
+    fuzz::clear();
+    fuzz::put("A.QOB", qob::Module().f0().f4(1, {{0x1000, "START"}}).f6({"PUTS"}).f8(1, {{1, 2, 3}}).end().bytes());
+    fuzz::put("B.QOB", qob::Module().f0().f5({{7, "SEVEN"}}).end().bytes());
+    fuzz::require(fuzz::run({"-a", "-o", "V", "-f", "A", "B"}) == 0, "the valid library was not made");
+    return *fuzz::get("V.LIB");
+  }();
+  return library;
+}
+
+// vornadump --diff of `a` and `b`, as text and as JSON: the status, the
+// same for both.
+dump::Status diff(const std::string& a, const std::string& b, std::FILE* null) {
+  dump::Status status = dump::kClean;
+  for (bool json : {false, true}) {
+    dump::Options options;
+    options.diff = true;
+    options.json = json;
+    options.files = {a, b};
+    std::FILE* out = std::tmpfile();
+    fuzz::require(out != nullptr, "no scratch file for the output");
+    dump::Status s = dump::diff_files(options, out, null);
+    fuzz::require(!json || s == status, "text and JSON disagree");
+    if (json && s != dump::kUsage) fuzz::require(whole_json(read_all(out)), "the diff's JSON document is not whole");
+    std::fclose(out);
+    status = s;
+  }
+  return status;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const fuzz::Bytes& valid = valid_library();
   fuzz::clear();
   const fuzz::Bytes input(data, data + size);
   fuzz::put("F.LIB", input);
+  fuzz::put("V.LIB", valid);
   std::FILE* null = std::fopen("/dev/null", "w");
   for (dump::Reading reading : {dump::Reading::kByContent, dump::Reading::kLibrary, dump::Reading::kModule}) {
     for (int mode = 0; mode < 3; ++mode) {
@@ -69,10 +108,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::fclose(out);
     }
   }
+  const dump::Status self = diff("F.LIB", "F.LIB", null);
+  fuzz::require(self == dump::kClean || self == dump::kUsage, "the file differs from itself");
+  const dump::Status other = diff("F.LIB", "V.LIB", null);
+  fuzz::require(other != dump::kUnreadable, "the comparison could not read a file");
   std::fclose(null);
-  fuzz::require(fuzz::get("F.LIB") == input, "the file was changed");
+  fuzz::require(fuzz::get("F.LIB") == input && fuzz::get("V.LIB") == valid, "a file was changed");
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(".")) ++files;
-  fuzz::require(files == 1, "a file was written");
+  fuzz::require(files == 2, "a file was written");
   return 0;
 }

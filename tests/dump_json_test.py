@@ -2,8 +2,8 @@
 """vornadump --json, read back with a JSON parser.
 
 Makes the 240-byte library of one 100-byte module with the librarian, then
-checks the document of the library and of the module field by field, and
-the violations of a damaged copy.
+checks the document of the library and of the module field by field, the
+violations of a damaged copy, and the documents of --diff.
 
     dump_json_test.py VORNA VORNADUMP
 """
@@ -65,6 +65,48 @@ def check_library(doc):
     expect("clean", (doc["complete"], doc["violations"], doc["clean"]), (True, [], True))
 
 
+def check_diff(vorna, vornadump, stamp):
+    """--diff --json of MYLIB.LIB against a library whose A.QOB holds START at
+    0x1010 and whose first module NEW.QOB is new, and of a module against itself."""
+    os.makedirs("v2")
+    with open("v2/A.QOB", "wb") as f:
+        f.write(module_bytes().replace(b"\x00\x10\x00START", b"\x00\x10\x10START"))
+    with open("NEW.QOB", "wb") as f:
+        f.write(bytes([0xF0]) + b"VER.A\0" + bytes([0xF6]) + b"PUTS\0\0" + bytes([0xFF]))
+    for name in ("v2/A.QOB", "NEW.QOB"):
+        os.utime(name, (stamp, stamp))
+    subprocess.run([vorna, "-a", "-o", "OTHER", "-f", "NEW", "v2/A"], capture_output=True, check=True)
+
+    status, (doc,) = dump(vornadump, "--diff", "MYLIB.LIB", "OTHER.LIB")
+    expect("diff status", status, 1)
+    expect("diff document", (doc["a"], doc["b"], doc["kind"], doc["same"]), ("MYLIB.LIB", "OTHER.LIB", "library", False))
+    shape = {"what", "module", "field", "a", "b"}
+    for d in doc["differences"]:
+        expect("keys", set(d), shape | ({"offset", "tag", "at"} if d["what"] == "body" else set()))
+        for side in ("a", "b"):
+            if d[side] is not None and not isinstance(d[side], str):
+                expect("a number, not a boolean", type(d[side]), int)
+    expect("differences", [tuple(d[k] for k in ("what", "module", "field", "a", "b")) for d in doc["differences"]],
+           [("header", None, "modules", 1, 2), ("header", None, "symbols", 1, 2),
+            ("only_in_b", "NEW.QOB", None, None, 1), ("entry", "A.QOB", "public START", 0x1000, 0x1010),
+            ("body", "A.QOB", None, 0, 0x10)])
+    body = doc["differences"][-1]
+    expect("body place", (body["offset"], body["tag"], body["at"]), (7, "F4", 12))
+
+    status, (doc,) = dump(vornadump, "--diff", "A.QOB", "A.QOB")
+    expect("same module", (status, doc["kind"], doc["same"], doc["differences"]), (0, "module", True, []))
+
+    # Times: the entries' six fields as numbers.
+    os.utime("A.QOB", (stamp + 3600, stamp + 3600))
+    subprocess.run([vorna, "-a", "-o", "LATER", "-f", "A"], capture_output=True, check=True)
+    status, (doc,) = dump(vornadump, "--diff", "MYLIB.LIB", "LATER.LIB")
+    (d,) = doc["differences"]
+    expect("time", (d["what"], d["module"], d["field"], d["a"], d["b"]),
+           ("entry", "A.QOB", "mod_time", [0, 30, 8, 5, 0, 124], [0, 30, 9, 5, 0, 124]))
+    status, (doc,) = dump(vornadump, "--diff", "--ignore-times", "MYLIB.LIB", "LATER.LIB")
+    expect("times left out", (status, doc["same"]), (0, True))
+
+
 def main():
     vorna, vornadump = (os.path.abspath(p) for p in sys.argv[1:3])
     with tempfile.TemporaryDirectory() as work:
@@ -107,6 +149,7 @@ def main():
             f.write(bytes([0xF0]) + b"VER.A\0" + bytes([0xF6]) + b"\xe9\"\\\x01\0\0" + bytes([0xFF]))
         status, (doc,) = dump(vornadump, "N.QOB")
         expect("name", doc["module"]["collects"]["symbols"]["external"], ["\u00e9\"\\\u0001"])
+        check_diff(vorna, vornadump, stamp)
     print("vornadump --json: every document read back as expected")
 
 

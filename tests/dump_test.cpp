@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "dump/diff_parts.h"
+#include "format/stdfnc.h"
 #include "support/library_e2e.h"
 
 using qob::ByteVec;
@@ -258,4 +260,183 @@ TEST_F(Dump, EntriesOfAppendAndOfReplaceAgreeWithTheirBodies) {
     const RunResult r = check("D.LIB", bytes);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has_line(r.out, "D.LIB: offset 0x25: the entry's symbols are not those of its body")) << r.out;
+}
+
+// vornadump --diff: a library of three modules against another made of the
+// same or of changed modules, each library appended by the librarian.
+struct Mod {
+    const char* name;  // without its extension
+    Module module;
+};
+
+const Module kOne = Module().f0().f4(1, {{0x1000, "START"}}).f8(1, {{1, 2, 3}}).end();
+const Module kTwo = Module().f0().f4(1, {{0x2000, "TWO"}}).f6({"START"}).end();
+const Module kThree = Module().f0().f5({{7, "SEVEN"}}).end();
+const std::vector<Mod> kBase = {{"ONE", kOne}, {"TWO", kTwo}, {"THREE", kThree}};
+
+struct DiffCase {
+    const char* name;
+    std::vector<Mod> b;  // B's modules
+    int hour_b;          // the hour of B's module times (A's: 8)
+    NameList options;
+    int status;
+    std::string out;  // before the count line
+    int count;        // differences
+};
+
+void PrintTo(const DiffCase& d, std::ostream* os) { *os << d.name; }
+
+class DumpDiff : public Dump, public ::testing::WithParamInterface<DiffCase> {
+protected:
+    // The library NAME.LIB of `modules`, each written at 5 January 2024, hour:30.
+    void make_library(const std::string& name, const std::vector<Mod>& modules, int hour) {
+        NameList names;
+        for (const Mod& m : modules) {
+            write_module(std::string(m.name) + ".QOB", m.module);
+            set_mtime(std::string(m.name) + ".QOB", 2024, 1, 5, hour, 30, 0);
+            names.push_back(m.name);
+        }
+        ASSERT_EQ(append(name, names).status, 0);
+    }
+};
+
+TEST_P(DumpDiff, TellsWhatDiffers) {
+    const DiffCase& c = GetParam();
+    make_library("A", kBase, 8);
+    make_library("B", c.b, c.hour_b);
+    NameList args = {"--diff"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.insert(args.end(), {"A.LIB", "B.LIB"});
+    const RunResult r = run_dump(args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const std::string count = c.count == 0 ? "no differences" : std::to_string(c.count) + (c.count == 1 ? " difference" : " differences");
+    const std::string times = c.options.empty() ? "" : ", module times left out";
+    EXPECT_EQ(r.out, c.out + "A.LIB (A) and B.LIB (B): " + count + times + "\n");
+}
+
+const Module kOneMoved = Module().f0().f4(1, {{0x1010, "START"}}).f8(1, {{1, 2, 3}}).end();
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, DumpDiff,
+    ::testing::Values(
+        DiffCase{"Identical", kBase, 8, {}, 0, "", 0},
+        // The same modules put in by a run nine hours ahead of the first.
+        DiffCase{"TimesOnly", kBase, 17, {}, 1,
+                 "ONE.QOB: mod_time: 2024-01-05 08:30:00 in A, 2024-01-05 17:30:00 in B\n"
+                 "TWO.QOB: mod_time: 2024-01-05 08:30:00 in A, 2024-01-05 17:30:00 in B\n"
+                 "THREE.QOB: mod_time: 2024-01-05 08:30:00 in A, 2024-01-05 17:30:00 in B\n",
+                 3},
+        DiffCase{"TimesIgnored", kBase, 17, {"--ignore-times"}, 0, "", 0},
+        // Every body and entry moves, and none of that is a difference.
+        DiffCase{"AddedAtTheStart", {{"NEW", Module().f0().f4(1, {{0x3000, "NEW"}}).end()}, kBase[0], kBase[1], kBase[2]}, 8, {}, 1,
+                 "header modules: 3 in A, 4 in B\nheader symbols: 4 in A, 5 in B\nonly in B: NEW.QOB (module 1 of B)\n", 3},
+        DiffCase{"Removed", {kBase[0], kBase[2]}, 8, {}, 1,
+                 "header modules: 3 in A, 2 in B\nheader symbols: 4 in A, 2 in B\nonly in A: TWO.QOB (module 2 of A)\n", 3},
+        // Paired in any letter case, as the librarian selects modules.
+        DiffCase{"NameCase", {{"one", kOne}, kBase[1], kBase[2]}, 8, {}, 1,
+                 "ONE.QOB: mod_name: \"ONE.QOB\" in A, \"one.QOB\" in B\n", 1},
+        DiffCase{"Reordered", {kBase[2], kBase[0], kBase[1]}, 8, {}, 1,
+                 "order: 1 of the 3 modules both hold moved among them: THREE.QOB (number 3 in A, 1 in B)\n", 1},
+        // The value's last byte, in the F4 record's one entry.
+        DiffCase{"SymbolValue", {{"ONE", kOneMoved}, kBase[1], kBase[2]}, 8, {}, 1,
+                 "ONE.QOB: public START: 0x001000 in A, 0x001010 in B\n"
+                 "ONE.QOB: body: first difference at offset 0x000c, in its F4 record (public symbols) at 0x0007: 0x00 in A, 0x10 in B\n",
+                 2},
+        // The F6 record's names end at 0x1c in A; B names PUTS there.
+        DiffCase{"ExternalAdded", {kBase[0], {"TWO", Module().f0().f4(1, {{0x2000, "TWO"}}).f6({"START", "PUTS"}).end()}, kBase[2]}, 8, {}, 1,
+                 "header symbols: 4 in A, 5 in B\nTWO.QOB: mod_size: 30 in A, 35 in B\nTWO.QOB: ext_count: 1 in A, 2 in B\n"
+                 "TWO.QOB: external PUTS: only in B\n"
+                 "TWO.QOB: body: first difference at offset 0x001c, in its F6 record (external symbols) at 0x0015: 0x00 in A, 0x50 in B\n",
+                 5},
+        DiffCase{"BodyByte", {{"ONE", Module().f0().f4(1, {{0x1000, "START"}}).f8(1, {{1, 9, 3}}).end()}, kBase[1], kBase[2]}, 8, {}, 1,
+                 "ONE.QOB: body: first difference at offset 0x001f, in its F8 record (contents) at 0x0017, field contents: 0x02 in A, 0x09 in B\n",
+                 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DumpDiff, ComparesTwoModules) {
+    write_module("A.QOB", kOne);
+    write_module("B.QOB", kOneMoved);
+    const RunResult r = run_dump({"--diff", "A.QOB", "B.QOB"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "public START: 0x001000 in A, 0x001010 in B\n"
+                     "body: first difference at offset 0x000c, in its F4 record (public symbols) at 0x0007: 0x00 in A, 0x10 in B\n"
+                     "A.QOB (A) and B.QOB (B): 2 differences\n");
+    EXPECT_EQ(run_dump({"--diff", "A.QOB", "A.QOB"}).status, 0);
+}
+
+// Status 2 for a library against a module and for a file that is neither
+// (with what --check finds in it), 3 for one that cannot be opened; none
+// of them writes a comparison.
+TEST_F(DumpDiff, RefusesWhatItCannotCompare) {
+    make_library("A", kBase, 8);
+    write_module("ONE.QOB", kOne);
+    ByteVec cut = read("A.LIB");
+    cut.resize(cut.size() - 20);
+    write("CUT.LIB", cut);
+    write("JUNK.LIB", ByteVec{0xF0, 'V', '.', 0, 0x12, 0x34});
+    // 1001 entries of empty modules: more than a library holds, and more
+    // than a comparison keeps.
+    qob::Bytes big;
+    big.u8(0xF0).str("V.4.00.00").u8(0xF1).str("VER.A").u8(0xF2).str("VRN100").u8(0xF3).u32(1001).u8(0xF4).u32(0).u8(0xFF);
+    for (int i = 0; i < 1001; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "M%04d.QOB", i);
+        big.u8(0xF0).str(name).u8(0xF1).u32(69).u32(35).u8(0xF2).u32(1);
+        big.u8(0xF4).raw(ByteVec(28)).u8(0xF8).raw(ByteVec(20)).u8(0xF9).raw(ByteVec(12)).u8(0xFF);
+    }
+    big.u8(0xFF).raw(ByteVec(1002, 0xFF));
+    write("BIG.LIB", big.bytes());
+    struct Refusal {
+        NameList args;
+        int status;
+        const char* err;
+    };
+    for (const Refusal& c : {Refusal{{"A.LIB", "ONE.QOB"}, 2, "A.LIB is a library, ONE.QOB a module"},
+                             Refusal{{"A.LIB", "CUT.LIB"}, 2, "CUT.LIB: not a readable library; vornadump --check finds:\nCUT.LIB: offset 0x"},
+                             Refusal{{"JUNK.LIB", "A.LIB"}, 2, "JUNK.LIB: offset 0x4: byte 0x12 where a header record belongs"},
+                             Refusal{{"BIG.LIB", "BIG.LIB"}, 2, "BIG.LIB: offset 0x15c26: the module table holds 1001 entries (1 to 1000 modules)"},
+                             Refusal{{"A.LIB", "NONE.LIB"}, 3, "NONE.LIB: cannot be read"},
+                             Refusal{{"A.LIB"}, 2, "usage: vornadump"},
+                             Refusal{{"--check", "A.LIB", "A.LIB"}, 2, "usage: vornadump"}}) {
+        NameList args = {"--diff"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult r = run_dump(args);
+        EXPECT_EQ(r.status, c.status) << c.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(run_dump({"--ignore-times", "A.LIB"}).status, 2);  // only a comparison leaves times out
+}
+
+// The bytes of two bodies are compared a block of each side at a time; the
+// blocks of the two sides (7 and 5 bytes here) end in different places, and
+// a difference is found wherever it lies.
+TEST(DiffBytes, FindsTheFirstDifferenceAcrossBlocks) {
+    ByteVec a(60);
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<unsigned char>(i);
+    auto first_difference = [&a](const ByteVec& b, int64_t n, int64_t m) {
+        std::FILE* fa = std::tmpfile();
+        std::FILE* fb = std::tmpfile();
+        std::fwrite(a.data(), 1, a.size(), fa);
+        std::fwrite(b.data(), 1, b.size(), fb);
+        std::rewind(fa);
+        std::rewind(fb);
+        InputFile in_a(7), in_b(5);
+        in_a.attach(fa, "A");
+        in_b.attach(fb, "B");
+        RecIn ra(in_a), rb(in_b);
+        const int64_t at = dump::first_difference(ra, n, rb, m);
+        std::fclose(fa);
+        std::fclose(fb);
+        return at;
+    };
+    EXPECT_EQ(first_difference(a, 60, 60), -1);
+    EXPECT_EQ(first_difference(a, 60, 41), 41);  // B is the first 41 bytes of A
+    for (int64_t at : {0, 4, 5, 6, 7, 34, 35, 59}) {
+        ByteVec b = a;
+        b[static_cast<std::size_t>(at)] ^= 0x80;
+        EXPECT_EQ(first_difference(b, 60, 60), at);
+    }
+    // A side whose file ends before its size is a broken input.
+    EXPECT_THROW(first_difference(ByteVec(a.begin(), a.begin() + 30), 60, 60), FormatError);
 }

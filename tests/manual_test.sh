@@ -38,7 +38,7 @@ check_page() {
   done
 }
 check_page "$page" NAME SYNOPSIS DESCRIPTION "COMMAND FILES" ENVIRONMENT FILES "EXIT STATUS" EXAMPLES NOTES
-check_page "$doc/vornadump.1" NAME SYNOPSIS DESCRIPTION OPTIONS CHECKS "EXIT STATUS" EXAMPLES
+check_page "$doc/vornadump.1" NAME SYNOPSIS DESCRIPTION OPTIONS CHECKS COMPARISON "EXIT STATUS" EXAMPLES
 text=$(render "$page")
 
 # The text that the page gives under exit status $1, with the blanks that

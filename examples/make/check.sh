@@ -5,16 +5,19 @@
 # each source, byte for byte the module made from it. Then it builds the
 # library twice more from scratch with SOURCE_DATE_EPOCH set, in two time
 # zones and from modules of different times, and checks that both builds give
-# the same library byte for byte.
+# the same library byte for byte; when they do not, vornadump --diff shows
+# what differs.
 #
 #   examples/make/check.sh [BUILD_DIR]     (default: build)
 #
-# Uses BUILD_DIR/vorna (or the program in VORNA_EXE) and
-# BUILD_DIR/make_example_modules. Exits 77 (skipped) when make is missing.
+# Uses BUILD_DIR/vorna (or the program in VORNA_EXE), BUILD_DIR/vornadump (or
+# VORNADUMP_EXE) and BUILD_DIR/make_example_modules. Exits 77 (skipped) when
+# make is missing.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
 vorna=$(realpath "${VORNA_EXE:-$build/vorna}")
+vornadump=$(realpath "${VORNADUMP_EXE:-$build/vornadump}")
 command -v make >/dev/null || { echo "skipped: make is not installed"; exit 77; }
 
 work=$build/make-example
@@ -87,7 +90,10 @@ for tz in UTC0 JST-9; do
   jobs=1 SOURCE_DATE_EPOCH=1700000000 TZ=$tz build_library
   check_library
 done
-cmp "$work/build-UTC0/lib/EXAMPLE.LIB" "$work/build-JST-9/lib/EXAMPLE.LIB" ||
-  { echo "FAILED: two builds with SOURCE_DATE_EPOCH set give different libraries"; exit 1; }
+if ! cmp -s "$work/build-UTC0/lib/EXAMPLE.LIB" "$work/build-JST-9/lib/EXAMPLE.LIB"; then
+  "$vornadump" --diff "$work/build-UTC0/lib/EXAMPLE.LIB" "$work/build-JST-9/lib/EXAMPLE.LIB" || true
+  echo "FAILED: two builds with SOURCE_DATE_EPOCH set give different libraries"
+  exit 1
+fi
 echo "make example: 5 modules, then 2 changed and 6 new ones, all in the library (make -j4);"
 echo "  with SOURCE_DATE_EPOCH the same library in two time zones"

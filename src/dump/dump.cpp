@@ -40,8 +40,7 @@ bool is_library(RecIn& in, const std::string& name) {
 
 Status read_file(InputFile& file, int64_t size, const Options& options, Sink& sink) {
   RecIn in(file);
-  bool library = options.reading == Reading::kLibrary ||
-                 (options.reading == Reading::kByContent && is_library(in, file.name()));
+  bool library = reads_as_library(in, file.name(), options.reading);
   Report report;
   sink.begin_file(file.name(), library ? "library" : "module", size);
   if (library) {
@@ -59,21 +58,35 @@ Status read_file(InputFile& file, int64_t size, const Options& options, Sink& si
 
 }  // namespace
 
-Status dump_file(const std::string& name, const Options& options, Sink& sink, std::FILE* err) {
+bool reads_as_library(RecIn& in, const std::string& name, Reading reading) {
+  return reading == Reading::kLibrary || (reading == Reading::kByContent && is_library(in, name));
+}
+
+std::FILE* open_input(const std::string& name, int64_t& size, std::FILE* err) {
   std::FILE* fp = host::open_read(name);
-  int64_t size = 0;
   if (fp == nullptr || !host::stream_size(fp, size)) {
     std::fprintf(err, "vornadump: %s: cannot be read: %s\n", host::for_console(name).c_str(), std::strerror(errno));
     if (fp != nullptr) std::fclose(fp);
-    return kUnreadable;
+    return nullptr;
   }
+  return fp;
+}
+
+void cannot_read(const std::string& name, std::FILE* err) {
+  std::fprintf(err, "vornadump: %s: cannot be read\n", host::for_console(name).c_str());
+}
+
+Status dump_file(const std::string& name, const Options& options, Sink& sink, std::FILE* err) {
+  int64_t size = 0;
+  std::FILE* fp = open_input(name, size, err);
+  if (fp == nullptr) return kUnreadable;
   InputFile file;
   file.attach(fp, name);
   Status status;
   try {
     status = read_file(file, size, options, sink);
   } catch (const FormatError&) {
-    std::fprintf(err, "vornadump: %s: cannot be read\n", host::for_console(name).c_str());
+    cannot_read(name, err);
     status = kUnreadable;
   }
   std::fclose(fp);

@@ -65,4 +65,9 @@ void JsonWriter::boolean(bool b) {
   std::fputs(b ? "true" : "false", out_);
 }
 
+void JsonWriter::null() {
+  before_value();
+  std::fputs("null", out_);
+}
+
 }  // namespace dump

@@ -22,6 +22,7 @@ class JsonWriter {
   void str(std::string_view s);
   void num(int64_t n);
   void boolean(bool b);
+  void null();
   // A key and its value.
   void field(std::string_view k, std::string_view s) { key(k), str(s); }
   void field(std::string_view k, int64_t n) { key(k), num(n); }

@@ -9,12 +9,6 @@ namespace dump {
 
 namespace {
 
-std::string hex(std::string_view bytes) {
-  std::string s;
-  for (unsigned char c : bytes) s += format("%02x", c);
-  return s;
-}
-
 void symbols(JsonWriter& j, const SymbolTables& t) {
   j.key("symbols");
   j.object();
@@ -170,7 +164,7 @@ class JsonSink : public Sink {
 
   void data(const char* name, int64_t at, std::string_view bytes) override {
     begin_field(name, at);
-    j_.field("hex", hex(bytes));
+    j_.field("hex", hex_digits(bytes));
     j_.end();
   }
 

@@ -1,10 +1,12 @@
-// vornadump: shows every record of a library or a relocatable module, and
-// with --check reports every rule of the format that the file breaks.
+// vornadump: shows every record of a library or a relocatable module, with
+// --check reports every rule of the format that the file breaks, and with
+// --diff tells how two libraries or two modules differ.
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "dump/diff.h"
 #include "dump/dump.h"
 #include "dump/options.h"
 #include "dump/sinks.h"
@@ -26,6 +28,11 @@ int dump_main(int argc, char** argv) {
   if (options->request == dump::Request::kHelp) {
     dump::write_usage(stdout, true);
     return dump::kClean;
+  }
+  if (options->diff) {
+    int status = dump::diff_files(*options, stdout, stderr);
+    std::fflush(stdout);
+    return status;
   }
   std::unique_ptr<dump::Sink> sink = options->json    ? dump::json_sink(stdout)
                                      : options->check ? dump::check_sink(stdout)

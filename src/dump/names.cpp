@@ -75,6 +75,22 @@ std::string tag_name(int tag) {
   return format("0x%02X", tag);
 }
 
+std::string escaped(std::string_view s) {
+  std::string q = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') q += format("\\%c", c);
+    else if (c < 0x20 || c >= 0x7F) q += format("\\x%02x", c);
+    else q += static_cast<char>(c);
+  }
+  return q + "\"";
+}
+
+std::string hex_digits(std::string_view bytes) {
+  std::string s;
+  for (unsigned char c : bytes) s += format("%02x", c);
+  return s;
+}
+
 TableMarks marks_of(const SymbolTables& t) {
   return {t.pub_list.size(), t.pub_syms.size(), t.equ_list.size(), t.bit_list.size(), t.ext_list.size(),
           t.f3_list.size()};

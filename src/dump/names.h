@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "dump/sink.h"
 #include "format/symbols.h"
@@ -14,6 +15,11 @@ namespace dump {
 const char* record_kind(Part part, int tag);
 // "F4", "E0", "FF"; a byte that is no tag as "0x12".
 std::string tag_name(int tag);
+// A string as the text output shows it: in double quotes, a quote or
+// backslash after a backslash, a byte outside printable ASCII as \xNN.
+std::string escaped(std::string_view s);
+// Bytes as the JSON documents show them: two hexadecimal digits each.
+std::string hex_digits(std::string_view bytes);
 
 // Where each of a tables' lists ends: what a record added is what lies
 // between two marks.

@@ -1,6 +1,7 @@
 // The command line of vornadump.
 //
 //   vornadump [--check] [--json] [--lib|--qob] FILE...
+//   vornadump --diff [--ignore-times] [--json] [--lib|--qob] A B
 #pragma once
 
 #include <cstdio>
@@ -20,6 +21,8 @@ struct Options {
   Request request = Request::kDump;
   bool check = false;  // report the broken rules, not the records
   bool json = false;   // one JSON document per file
+  bool diff = false;   // compare the two files given
+  bool ignore_times = false;  // with diff: leave the module times out
   Reading reading = Reading::kByContent;
   std::vector<std::string> files;
 };

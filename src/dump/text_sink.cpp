@@ -17,16 +17,6 @@ namespace dump {
 
 namespace {
 
-std::string quoted(std::string_view s) {
-  std::string q = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') q += format("\\%c", c);
-    else if (c < 0x20 || c >= 0x7F) q += format("\\x%02x", c);
-    else q += static_cast<char>(c);
-  }
-  return q + "\"";
-}
-
 std::string offset(int64_t at) { return format("0x%04llx", static_cast<long long>(at)); }
 
 void print_violations(std::FILE* out, const std::string& file, const Report& report, bool check) {
@@ -38,16 +28,16 @@ void print_violations(std::FILE* out, const std::string& file, const Report& rep
 void symbol_lines(std::FILE* out, const SymbolTables& t) {
   for (const PubBlock& b : t.pub_list)
     for (const PubSym& s : t.syms(b))
-      std::fprintf(out, "    public   %s = 0x%06x (block 0x%04x)\n", quoted(t.name(s.name)).c_str(),
+      std::fprintf(out, "    public   %s = 0x%06x (block 0x%04x)\n", escaped(t.name(s.name)).c_str(),
                    static_cast<unsigned>(s.value), static_cast<unsigned>(b.number));
   for (const EquSym& s : t.equ_list)
-    std::fprintf(out, "    EQU      %s = 0x%08x\n", quoted(t.name(s.name)).c_str(), static_cast<unsigned>(s.value));
+    std::fprintf(out, "    EQU      %s = 0x%08x\n", escaped(t.name(s.name)).c_str(), static_cast<unsigned>(s.value));
   for (const BitSym& s : t.bit_list)
-    std::fprintf(out, "    BIT      %s = 0x%06x (number 0x%04x)\n", quoted(t.name(s.name)).c_str(),
+    std::fprintf(out, "    BIT      %s = 0x%06x (number 0x%04x)\n", escaped(t.name(s.name)).c_str(),
                  static_cast<unsigned>(s.value), static_cast<unsigned>(s.number));
-  for (NameRef n : t.ext_list) std::fprintf(out, "    external %s\n", quoted(t.name(n)).c_str());
+  for (NameRef n : t.ext_list) std::fprintf(out, "    external %s\n", escaped(t.name(n)).c_str());
   for (const F3Entry& f : t.f3_list)
-    std::fprintf(out, "    descriptor %s number 0x%04x\n", quoted(t.name(f.name)).c_str(), static_cast<unsigned>(f.number));
+    std::fprintf(out, "    descriptor %s number 0x%04x\n", escaped(t.name(f.name)).c_str(), static_cast<unsigned>(f.number));
 }
 
 class TextSink : public Sink {
@@ -97,7 +87,7 @@ class TextSink : public Sink {
   void value(const char* name, int64_t at, uint32_t v, int width) override {
     field(name, at, format("0x%0*x", 2 * width, static_cast<unsigned>(v)));
   }
-  void text(const char* name, int64_t at, std::string_view s) override { field(name, at, quoted(s)); }
+  void text(const char* name, int64_t at, std::string_view s) override { field(name, at, escaped(s)); }
   void data(const char* name, int64_t at, std::string_view bytes) override {
     std::string h;
     for (unsigned char c : bytes) h += format(h.empty() ? "%02x" : " %02x", c);

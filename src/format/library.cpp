@@ -119,16 +119,20 @@ static_assert(std::all_of(std::begin(kEntryRecords), std::end(kEntryRecords), []
 
 }  // namespace
 
-int get_rotbl(RecIn& in, TableEntry& e, EntryPart part, FormatTrace* trace) {
+int get_rotbl(RecIn& in, TableEntry& e, EntryPart part, FormatTrace* trace, int64_t* symbols_at) {
   int tag = in.get_tag();
   if (tag == fmt::kEnd) return 0;
   free_tables(e.symbols);
+  if (symbols_at != nullptr) *symbols_at = -1;
   for (; tag != fmt::kEnd; tag = in.get_tag()) {
     if (trace != nullptr) trace->record(tag);
     if (part == EntryPart::kFixed && !is_fixed_record(tag)) in.malformed();
     if (!read_entry_record(in, tag, &e, trace)) in.malformed();
     // Over the symbol records, which stand between F4 and F8.
-    if (part == EntryPart::kFixed && tag == fmt::kF4) in.skip(static_cast<int64_t>(e.entry_len) - fmt::kEntryFixed);
+    if (part == EntryPart::kFixed && tag == fmt::kF4) {
+      if (symbols_at != nullptr) *symbols_at = in.tell();
+      in.skip(static_cast<int64_t>(e.entry_len) - fmt::kEntryFixed);
+    }
   }
   return 1;
 }

@@ -110,8 +110,10 @@ enum class EntryPart {
 // Reads the next entry into `e`: 0 at the table's end mark (the input then
 // stands at the first body), else 1. The symbol tables start empty; fields
 // of records the entry lacks keep their values. With kFixed this is also
-// get_modname.
-int get_rotbl(RecIn& in, TableEntry& e, EntryPart part, FormatTrace* trace = nullptr);
+// get_modname, and `symbols_at`, when given, gets where the symbol records
+// that it steps over start (-1 when the entry has no F4 record).
+int get_rotbl(RecIn& in, TableEntry& e, EntryPart part, FormatTrace* trace = nullptr,
+              int64_t* symbols_at = nullptr);
 
 // Writes an entry's F8 record: mod_offset, offset1_f7, abs_f7, offset1_f8, abs_f8.
 void put_f8(RecOut& out, const std::array<int32_t, 5>& offsets);
