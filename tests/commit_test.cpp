@@ -292,7 +292,7 @@ protected:
         // Named after the process: ctest runs the parameters side by side.
         names_.push_back(dir + "/vorna_copy_range_" + std::to_string(::getpid()) + "_" + name);
         std::FILE* fp = std::fopen(names_.back().c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), fp);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), fp);
         std::fclose(fp);
         streams_.push_back(std::fopen(names_.back().c_str(), mode));
         std::setvbuf(streams_.back(), nullptr, _IONBF, 0);
@@ -325,6 +325,21 @@ TEST_P(CopyRange, BytesLandWhereTheTargetStandsAndFaultsAreToldApart) {
     EXPECT_EQ(host::copy_range(from, source.size() - 10, 20, to), host::Copy::kReadFailed);
     std::FILE* read_only = file(::testing::TempDir(), "read_only", head, "rb");
     EXPECT_EQ(host::copy_range(from, 0, 100, read_only), host::Copy::kWriteFailed);
+}
+
+// Positions past 2 GiB reach the system whole (a sparse source, whose bytes
+// there are the only ones it holds).
+TEST_P(CopyRange, PositionsPast2GiB) {
+    const std::int64_t far = (std::int64_t{1} << 31) + 4096 + 3;
+    ByteVec tail(5000);
+    for (std::size_t i = 0; i < tail.size(); ++i) tail[i] = static_cast<unsigned char>(i * 7 + 1);
+    std::FILE* from = file(source_dir_, "far", {}, "r+b");
+    ASSERT_EQ(::pwrite(::fileno(from), tail.data(), tail.size(), static_cast<off_t>(far)),
+              static_cast<ssize_t>(tail.size()));
+    std::FILE* to = file(::testing::TempDir(), "to", {}, "r+b");
+    ASSERT_EQ(host::copy_range(from, far, static_cast<std::int64_t>(tail.size()), to), host::Copy::kDone);
+    std::fflush(to);
+    EXPECT_TRUE(contents(1) == tail);
 }
 
 INSTANTIATE_TEST_SUITE_P(Commit, CopyRange, ::testing::Values("", "/dev/shm"),
