@@ -327,6 +327,21 @@ TEST_P(CopyRange, BytesLandWhereTheTargetStandsAndFaultsAreToldApart) {
     EXPECT_EQ(host::copy_range(from, 0, 100, read_only), host::Copy::kWriteFailed);
 }
 
+// Positions past 2 GiB reach the system whole (a sparse source, whose bytes
+// there are the only ones it holds).
+TEST_P(CopyRange, PositionsPast2GiB) {
+    const std::int64_t far = (std::int64_t{1} << 31) + 4096 + 3;
+    ByteVec tail(5000);
+    for (std::size_t i = 0; i < tail.size(); ++i) tail[i] = static_cast<unsigned char>(i * 7 + 1);
+    std::FILE* from = file(source_dir_, "far", {}, "r+b");
+    ASSERT_EQ(::pwrite(::fileno(from), tail.data(), tail.size(), static_cast<off_t>(far)),
+              static_cast<ssize_t>(tail.size()));
+    std::FILE* to = file(::testing::TempDir(), "to", {}, "r+b");
+    ASSERT_EQ(host::copy_range(from, far, static_cast<std::int64_t>(tail.size()), to), host::Copy::kDone);
+    std::fflush(to);
+    EXPECT_TRUE(contents(1) == tail);
+}
+
 INSTANTIATE_TEST_SUITE_P(Commit, CopyRange, ::testing::Values("", "/dev/shm"),
                          [](const auto& info) { return info.param.empty() ? "SameFileSystem" : "Tmpfs"; });
 

@@ -6,9 +6,9 @@
 // relocatable file. The commit writes the new library into tmp3: the
 // header, the entries with each body's absolute offset filled in (only now
 // known), the table's end mark, the bodies, each copied once from where it
-// lies, and the final end mark. The file is sent
-// to the device while it is written, synced, and then put in the place of
-// the old library, which becomes the backup.
+// lies, and the final end mark. The file is sent to the device while it is
+// written, given the library's owner and mode, synced, and then put in the
+// place of the old library, which becomes the backup.
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -181,7 +181,7 @@ void write_library(RunState& rs, const CommitPlan& plan) {
   if (!host::seek(rs.files.tmp3_fp, 0, SEEK_END)) error_exit(kSeekError, "TMP_FILE");
   out.put_byte(fmt::kEnd);
   out.flush();
-  if (!host::sync_stream(rs.files.tmp3_fp)) error_exit(kCloseFailed);
+  if (!host::finish_library(rs.files.tmp3_fp, rs.files.lib_file)) error_exit(kCloseFailed);
 }
 
 void put_in_place(RunState& rs, const CommitPlan& plan) {

@@ -22,7 +22,8 @@ inline std::size_t write_fast(const void* p, std::size_t n, std::FILE* fp) { ret
 #else
 constexpr char kDirSep = '/';
 inline bool is_dir_sep(char c) { return c == '\\' || c == '/'; }
-inline std::size_t write_fast(const void* p, std::size_t n, std::FILE* fp) { return fwrite_unlocked(p, 1, n, fp); }
+// Writes without taking the stream's lock where the system offers that.
+std::size_t write_fast(const void* p, std::size_t n, std::FILE* fp);
 #endif
 
 // Position just after the last directory separator; 0 when there is none.
@@ -149,8 +150,6 @@ struct FileStamp {
 bool stream_stamp(std::FILE* fp, FileStamp& stamp);
 
 bool seek(std::FILE* fp, int64_t offset, int whence);
-// Flushes the stream and syncs the file to the device; false when either failed.
-bool sync_stream(std::FILE* fp);
 
 // How a copy between files ended.
 enum class Copy { kDone, kReadFailed, kWriteFailed };
@@ -162,15 +161,20 @@ Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to);
 // without waiting for them; a hint only, a failure shows at the sync.
 void start_writeback(std::FILE* fp, int64_t at, int64_t length);
 // Gives the memory and room that `length` bytes of a working file from `at`
-// on hold back to the system: they read as zeros afterwards. Where the
-// system cannot, nothing happens.
+// on hold back to the system, as far as it can: what it gives back reads as
+// zeros afterwards. Where the system cannot, nothing happens.
 void release_range(std::FILE* fp, int64_t at, int64_t length);
 
-// Puts the new library, held open as `fresh_fp` under the name `fresh`, in
-// the place of `final`. It gets the old library's mode and group (or what a
-// new file would get). An old library of that name becomes `backup`; the
-// name `final` never disappears on the way. On failure the old library stays
-// under its name.
+// Makes the new library, held open as `fresh_fp`, the file it is to be
+// under the name `final`: it gets the old library's owner, group and mode
+// (or what a new file would get), and is then flushed and synced to the
+// device, so that what is synced is the library as it will stand. False
+// when the flush or the sync failed.
+bool finish_library(std::FILE* fresh_fp, const std::string& final);
+// Puts the new library, held open as `fresh_fp` under the name `fresh` and
+// finished, in the place of `final`. An old library of that name becomes
+// `backup`; the name `final` never disappears on the way. On failure the old
+// library stays under its name.
 bool install_library(std::FILE* fresh_fp, const std::string& fresh, const std::string& final,
                      const std::string& backup);
 // Takes a library out of use: it becomes `backup` (or goes, when it has its

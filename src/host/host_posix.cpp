@@ -1,4 +1,6 @@
-// The POSIX side of the host layer.
+// The POSIX side of the host layer. A call that not every system has is
+// used where the build found it (host/host_config.h), with a POSIX fallback
+// where it did not.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,10 +14,25 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/host_config.h"
+
+// Offsets of files past 2 GiB reach the system whole.
+static_assert(sizeof(off_t) >= sizeof(int64_t), "the build takes 64-bit file offsets (_FILE_OFFSET_BITS=64)");
 
 namespace host {
 
 namespace {
+
+// Syncs a file to the device. Where the system has F_FULLFSYNC, fsync does
+// not empty the drive's own cache, and F_FULLFSYNC does; a file system that
+// refuses it gets fsync.
+bool sync_fd(int fd) {
+#if VORNA_HAVE_F_FULLFSYNC
+  if (::fcntl(fd, F_FULLFSYNC) == 0) return true;
+  if (errno != ENOTSUP && errno != EOPNOTSUPP && errno != EINVAL && errno != ENOTTY) return false;
+#endif
+  return ::fsync(fd) == 0;
+}
 
 // Makes a rename durable: the directory holding the name is synced.
 void sync_dir_of(const std::string& fs_path) {
@@ -23,7 +40,7 @@ void sync_dir_of(const std::string& fs_path) {
   std::string dir = slash == std::string::npos ? "." : fs_path.substr(0, slash + 1);
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  ::fsync(fd);
+  sync_fd(fd);
   ::close(fd);
 }
 
@@ -76,6 +93,14 @@ constexpr int kTakeAttempts = 100;
 }  // namespace
 
 std::FILE* open_read(const std::string& name) { return unbuffered(std::fopen(fs_name(name).c_str(), "rb")); }
+
+std::size_t write_fast(const void* p, std::size_t n, std::FILE* fp) {
+#if VORNA_HAVE_FWRITE_UNLOCKED
+  return fwrite_unlocked(p, 1, n, fp);
+#else
+  return std::fwrite(p, 1, n, fp);
+#endif
+}
 
 Take take_work_file(const std::string& name, std::FILE*& fp) {
   std::string path = fs_name(name);
@@ -178,25 +203,46 @@ bool stream_time(std::FILE* fp, std::time_t& mtime) {
   return true;
 }
 
+namespace {
+
+// The times a file's contents and its status last changed, in nanoseconds,
+// as exactly as the system keeps them: in whole seconds where struct stat
+// has no finer times.
+#if VORNA_HAVE_STAT_MTIM || VORNA_HAVE_STAT_MTIMESPEC
+int64_t nanoseconds(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
+#endif
+#if VORNA_HAVE_STAT_MTIM
+int64_t modified_ns(const struct stat& st) { return nanoseconds(st.st_mtim); }
+int64_t changed_ns(const struct stat& st) { return nanoseconds(st.st_ctim); }
+#elif VORNA_HAVE_STAT_MTIMESPEC
+int64_t modified_ns(const struct stat& st) { return nanoseconds(st.st_mtimespec); }
+int64_t changed_ns(const struct stat& st) { return nanoseconds(st.st_ctimespec); }
+#else
+int64_t modified_ns(const struct stat& st) { return static_cast<int64_t>(st.st_mtime) * 1000000000; }
+int64_t changed_ns(const struct stat& st) { return static_cast<int64_t>(st.st_ctime) * 1000000000; }
+#endif
+
+}  // namespace
+
 bool stream_stamp(std::FILE* fp, FileStamp& stamp) {
   struct stat st;
   if (::fstat(::fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  auto ns = [](const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; };
   stamp = FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                    static_cast<int64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+                    static_cast<int64_t>(st.st_size), modified_ns(st), changed_ns(st)};
   return true;
 }
 
-bool sync_stream(std::FILE* fp) { return std::fflush(fp) == 0 && ::fsync(::fileno(fp)) == 0; }
-
 namespace {
 
+#if VORNA_HAVE_COPY_FILE_RANGE
 // Reasons for the system's copy to decline, where reading and writing still work.
 bool copy_unsupported(int error) {
   return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL || error == EBADF;
 }
+#endif
 
-// The copy by reading and writing, in blocks of this size.
+// The copy by reading and writing, in blocks of this size: where the system
+// has no copy of its own, the fastest exact way there is.
 constexpr std::size_t kCopyBlock = 1 << 20;
 
 Copy copy_by_blocks(int in, off_t at, int64_t length, int out) {
@@ -219,6 +265,7 @@ Copy copy_by_blocks(int in, off_t at, int64_t length, int out) {
 
 }  // namespace
 
+#if VORNA_HAVE_COPY_FILE_RANGE
 Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to) {
   int in = ::fileno(from), out = ::fileno(to);
   off_t position = static_cast<off_t>(at);
@@ -235,19 +282,47 @@ Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to) {
   }
   return Copy::kDone;
 }
+#else
+Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to) {
+  return copy_by_blocks(::fileno(from), static_cast<off_t>(at), length, ::fileno(to));
+}
+#endif
 
+#if VORNA_HAVE_FALLOCATE_PUNCH_HOLE
 void release_range(std::FILE* fp, int64_t at, int64_t length) {
   ::fallocate(::fileno(fp), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(at), static_cast<off_t>(length));
 }
+#elif VORNA_HAVE_F_PUNCHHOLE
+// The system punches holes of whole blocks only: those within the range.
+void release_range(std::FILE* fp, int64_t at, int64_t length) {
+  struct stat st;
+  if (::fstat(::fileno(fp), &st) != 0 || st.st_blksize <= 0) return;
+  int64_t block = st.st_blksize;
+  int64_t first = (at + block - 1) / block * block, end = (at + length) / block * block;
+  if (end <= first) return;
+  struct fpunchhole hole = {0, 0, static_cast<off_t>(first), static_cast<off_t>(end - first)};
+  ::fcntl(::fileno(fp), F_PUNCHHOLE, &hole);
+}
+#else
+void release_range(std::FILE*, int64_t, int64_t) {}
+#endif
 
+#if VORNA_HAVE_SYNC_FILE_RANGE
 void start_writeback(std::FILE* fp, int64_t at, int64_t length) {
   ::sync_file_range(::fileno(fp), static_cast<off_t>(at), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
 }
+#else
+void start_writeback(std::FILE*, int64_t, int64_t) {}
+#endif
 
-bool install_library(std::FILE* fresh_fp, const std::string& fresh, const std::string& final,
-                     const std::string& backup) {
+bool finish_library(std::FILE* fresh_fp, const std::string& final) {
+  if (std::fflush(fresh_fp) != 0) return false;
+  give_library_mode(::fileno(fresh_fp), fs_name(final));
+  return sync_fd(::fileno(fresh_fp));
+}
+
+bool install_library(std::FILE*, const std::string& fresh, const std::string& final, const std::string& backup) {
   std::string fresh_fs = fs_name(fresh), final_fs = fs_name(final), backup_fs = fs_name(backup);
-  give_library_mode(::fileno(fresh_fp), final_fs);
   bool moved = false;
   // A library named like its backup has no backup to make, and must not be
   // removed as the old backup before the new one takes its name.

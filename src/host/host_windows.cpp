@@ -213,7 +213,11 @@ bool stream_stamp(std::FILE* fp, FileStamp& stamp) {
 
 bool seek(std::FILE* fp, int64_t offset, int whence) { return _fseeki64(fp, offset, whence) == 0; }
 
-bool sync_stream(std::FILE* fp) { return std::fflush(fp) == 0 && _commit(_fileno(fp)) == 0; }
+// The new library has the security its directory gives a new file, as a
+// library that the program creates has: only the sync is left to do.
+bool finish_library(std::FILE* fresh_fp, const std::string&) {
+  return std::fflush(fresh_fp) == 0 && _commit(_fileno(fresh_fp)) == 0;
+}
 
 Copy copy_range(std::FILE* from, int64_t at, int64_t length, std::FILE* to) {
   // Blocks of this size: reading and writing is the only copy there is.

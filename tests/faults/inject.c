@@ -27,6 +27,11 @@
  *                       interrupt: SIGINT, then the operation as usual
  *                       absent: count only
  */
+/* The calls wrapped here keep the C library's own names: 64-bit file
+ * offsets, which the rest of the build takes, would turn fopen into
+ * fopen64, which is wrapped under its own name below. */
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>

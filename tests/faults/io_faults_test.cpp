@@ -21,6 +21,9 @@
 //   to stop: from the first step of putting the new library in place (for
 //   the commands that write one), or from the last write of a list or
 //   extract run. Such a run completes.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -331,6 +334,34 @@ TEST_F(FaultE2E, LibraryNamedLikeItsBackupIsNeverMissing) {
     const ByteVec now = read("X.BAK");
     EXPECT_TRUE(now == old_library || now == new_library) << "the library is damaged";
   }
+}
+
+// What is synced is the library as it will stand: killed just before the
+// sync of the new library, the file already has the old library's mode, not
+// the working file's private one, so a crash after the rename cannot leave a
+// library that only its owner may read.
+TEST_F(FaultE2E, NewLibraryHasItsModeBeforeItIsSynced) {
+  const Files modules = {{"A.QOB", Module().f0().f4(1, {{1, "A_PUB"}}).end().bytes()},
+                         {"C.QOB", Module().f0().f4(1, {{2, "C_PUB"}}).end().bytes()}};
+  put(modules);
+  ASSERT_EQ(run({"-a", "-o", "L", "-f", "A"}).status, 0);
+  ASSERT_EQ(::chmod(path(kLibrary).c_str(), 0640), 0);
+  const ByteVec old_library = read(kLibrary);
+  const NameList append{"-a", "-o", "L", "-f", "C"};
+  std::vector<Op> ops;
+  ASSERT_EQ(run_counted(append, ops).status, 0);
+  const auto sync = std::find_if(ops.begin(), ops.end(),
+                                 [](const Op& op) { return op.kind == "sync" && op.path.ends_with("L.$$3"); });
+  ASSERT_NE(sync, ops.end()) << "the new library is never synced";
+
+  clear();
+  put(modules);
+  write(kLibrary, old_library);
+  ASSERT_EQ(::chmod(path(kLibrary).c_str(), 0640), 0);
+  EXPECT_EQ(run_with(append, *sync, Action::kKill).status, 128 + SIGKILL);
+  struct stat st;
+  ASSERT_EQ(::stat(path("L.$$3").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 }  // namespace
