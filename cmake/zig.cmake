@@ -56,10 +56,14 @@ function(vorna_zig_wrapper name)
   endif()
 endfunction()
 
-# Link-time optimisation stays off: zig's LTO of libc++ drops the locale
-# functions of the Windows run-time (undefined _create_locale).
-vorna_zig_wrapper(cc cc -target ${VORNA_ZIG_TARGET} -fno-lto)
-vorna_zig_wrapper(c++ c++ -target ${VORNA_ZIG_TARGET} -fno-lto)
+# zig builds libc++ and the run-time once for each target and optimisation.
+# CMake's probes of the compiler link without flags, which would cost a
+# build of them without optimisation; the wrappers start from -O2, which a
+# build's own flags (-O3, or -O0 of a debug build) override. Link-time
+# optimisation stays off: zig's LTO of libc++ drops the locale functions of
+# the Windows run-time (undefined _create_locale).
+vorna_zig_wrapper(cc cc -target ${VORNA_ZIG_TARGET} -O2 -fno-lto)
+vorna_zig_wrapper(c++ c++ -target ${VORNA_ZIG_TARGET} -O2 -fno-lto)
 vorna_zig_wrapper(ar ar)
 vorna_zig_wrapper(ranlib ranlib)
 set(CMAKE_C_COMPILER ${VORNA_ZIG_WRAPPERS}/cc)
