@@ -18,7 +18,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 host_build=$(realpath -m "${VORNA_HOST_BUILD:-build}")
-cache=$(realpath -m "${VORNA_CROSS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vorna-cross}")
+cache_home=${XDG_CACHE_HOME:-${HOME:+$HOME/.cache}}
+cache=$(realpath -m "${VORNA_CROSS_CACHE:-${cache_home:-build-cross}/vorna-cross}")
 legs=${VORNA_CROSS_LEGS:-linux-aarch64 linux-s390x linux-i686 macos-arm64 macos-x86_64 win-arm64}
 fail() { echo "FAILED: $*"; exit 1; }
 
@@ -134,6 +135,21 @@ zig_leg() {  # LEG TARGET EXT FILE_SAYS WANTED...
   echo "$leg: built and packaged only; it cannot run here"
 }
 
+# The .deb is for arm64, depends on nothing, and its programs run (each shows
+# its usage, exit status 2).
+check_arm64_deb() {  # BUILD_DIR
+  local deb program status
+  deb=$(echo "$1"/packages/vorna_*_arm64.deb)
+  [ -f "$deb" ] || fail "no .deb for arm64 in $1/packages"
+  [ -z "$(dpkg-deb --field "$deb" Depends)" ] || fail "$deb depends on $(dpkg-deb --field "$deb" Depends)"
+  for program in vorna vornadump; do
+    status=0
+    qemu-aarch64 "$1/package-check/$(basename "$deb")/usr/bin/$program" >/dev/null 2>&1 || status=$?
+    [ "$status" = 2 ] || fail "the packaged $program ended with $status"
+  done
+  echo "$(basename "$deb"): Architecture $(dpkg-deb --field "$deb" Architecture), no Depends; its programs run"
+}
+
 unix_install=(bin/vorna bin/vornadump share/man/man1/vorna.1 share/man/man1/vornadump.1 lib/cmake/Vorna/VornaConfig.cmake)
 
 case " $legs " in
@@ -158,7 +174,7 @@ for leg in $legs; do
   case $leg in
     linux-aarch64) linux_leg "$leg" aarch64-linux-gnu qemu-aarch64 "ELF 64-bit LSB executable, ARM aarch64"
                    check_packages "build-$leg" "${unix_install[@]}"
-                   dpkg-deb --field "build-$leg"/packages/vorna_*_arm64.deb Package Architecture Depends ;;
+                   check_arm64_deb "build-$leg" ;;
     linux-s390x) linux_leg "$leg" s390x-linux-gnu qemu-s390x "ELF 64-bit MSB executable, IBM S/390" ;;
     linux-i686) linux_leg "$leg" i686-linux-gnu "" "ELF 32-bit LSB executable, Intel 80386" ;;
     macos-arm64) zig_leg "$leg" aarch64-macos "" "Mach-O 64-bit arm64 executable" "${unix_install[@]}" ;;
