@@ -8,8 +8,8 @@
 #   VORNA_HOST_BUILD  build directory of the tests   (default build)
 #   WINEPREFIX        Wine prefix                    (default <VORNA_WIN_BUILD>/wine)
 #
-# The unit suites (plain TEST, in-process against the POSIX core) are left out;
-# every suite with a fixture runs, so new end-to-end suites join by themselves.
+# The unit suites are left out (.ci/e2e-filter.sh); every suite with a
+# fixture runs, so new end-to-end suites join by themselves.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Wine takes a program's ANSI code page from the locale (LC_ALL, LC_CTYPE,
@@ -92,8 +92,7 @@ if [ -d "$locales/ja_JP.UTF-8" ]; then export VORNA_JA_LOCPATH=$locales; fi
 # Wine's C run-time would read a Unix TZ (Europe/Berlin) as a Windows one and
 # fall back to UTC; without TZ both sides keep the host's zone.
 unset TZ
-unit_suites=$(find tests -name '*.cpp' -exec \
-  sed -n 's/^[[:space:]]*TEST[[:space:]]*([[:space:]]*\([A-Za-z0-9_]*\).*/\1.*/p' {} + | sort -u | paste -sd: -)
+e2e_suites=$(.ci/e2e-filter.sh)
 tests_exe=$host_build/tests/vorna_tests
 run_tests() {
   VORNA_EXE="$win_build/vorna.exe" VORNADUMP_EXE="$win_build/vornadump.exe" VORNA_RUNNER="$wine" VORNA_TARGET=windows \
@@ -101,7 +100,7 @@ run_tests() {
     timeout 300 "$tests_exe" --gtest_filter="$1" --gtest_brief=1
 }
 run_shard() {
-  GTEST_TOTAL_SHARDS=2 GTEST_SHARD_INDEX=$1 run_tests "-${unit_suites}" >"$win_build/wine-shard$1.log" 2>&1
+  GTEST_TOTAL_SHARDS=2 GTEST_SHARD_INDEX=$1 run_tests "$e2e_suites" >"$win_build/wine-shard$1.log" 2>&1
 }
 status=0
 run_shard 0 & shard0=$!

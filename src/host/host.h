@@ -54,11 +54,21 @@ std::optional<std::string> env(const char* var);
 #ifdef _WIN32
 // Runs a program's `main` on the arguments of wmain, as names of the program.
 int run_main(int (*main)(int, char**), int argc, wchar_t** argv);
+// The same on the wide arguments that the C run-time reads from the
+// command line, as the start-up code of a wmain program reads them.
+int run_main_on_wide_arguments(int (*main)(int, char**));
 // The entry point of a program whose work `program_main` does: on Windows
 // it takes the wide arguments, every name that Windows takes, whatever the
-// code page.
+// code page. A toolchain whose start-up code calls only main (zig's
+// MinGW-w64 run-time has no wide start-up; the build checks that a wmain
+// program links) gets a main that fetches the wide arguments itself.
+#ifdef HOST_START_UP_CALLS_MAIN
+#define HOST_PROGRAM_MAIN(program_main) \
+  int main() { return host::run_main_on_wide_arguments(program_main); }
+#else
 #define HOST_PROGRAM_MAIN(program_main) \
   int wmain(int argc, wchar_t** argv) { return host::run_main(program_main, argc, argv); }
+#endif
 #else
 #define HOST_PROGRAM_MAIN(program_main) \
   int main(int argc, char** argv) { return program_main(argc, argv); }

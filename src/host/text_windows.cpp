@@ -12,6 +12,14 @@
 #include "host/host.h"
 #include "host/wide.h"
 
+// The C run-time's own reading of the command line, which the start-up code
+// of a wmain program calls: the wide arguments, and their environment.
+struct StartupInfo {
+  int new_mode;
+};
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expand_wildcards,
+                              StartupInfo* info);
+
 namespace host {
 
 namespace {
@@ -78,6 +86,16 @@ int run_main(int (*main)(int, char**), int argc, wchar_t** argv) {
   for (std::string& word : words) pointers.push_back(word.data());
   pointers.push_back(nullptr);
   return main(argc, pointers.data());
+}
+
+int run_main_on_wide_arguments(int (*main)(int, char**)) {
+  int argc = 0;
+  wchar_t** argv = nullptr;
+  wchar_t** env = nullptr;
+  StartupInfo info{0};
+  // Names reach the program as given, wildcards unexpanded, as in a wmain program.
+  if (__wgetmainargs(&argc, &argv, &env, 0, &info) < 0) return 255;
+  return run_main(main, argc, argv);
 }
 
 std::optional<std::string> env(const char* var) {

@@ -16,7 +16,10 @@
 // (.ci/windows.sh): an absolute name in the arguments or in TMP and VORNA is
 // handed over as Z:\..., the console's CR LF line ends are read back as LF, and
 // TMP reaches the program through VORNA_WINE_TMP, which that script's Wine
-// prefix turns into the program's TMP.
+// prefix turns into the program's TMP. Any other VORNA_TARGET names the
+// machine of a program built for another one (.ci/cross.sh: linux-aarch64
+// under qemu-user, say, or linux-i686 run natively), which the tests drive
+// as they drive this build's own, but for what needs this build's machine.
 
 #pragma once
 
