@@ -256,46 +256,56 @@ TEST_F(CmdLine, CommandFileLinesOfAnyLengthAreReadWhole) {
     EXPECT_NE(find_bytes(lib, read(names.back() + ".QOB")), std::string::npos);
 }
 
-TEST_F(CmdLine, QuotedNamesInCommandFilesHoldBlanks) {
-    // Quotes are taken only at the start of a word: a word without them is read as before.
-    write_text("CMD",
-               "-x -o LIB -f \"My Projects\\A B\" \"\tTAB\" \"-C\"\"@D\" E\"F G\"\n"
-               "\"H\"  \"I J.X\"\r\n");
-    EXPECT_EQ(traced_file_list({"@CMD"}),
-              NameList({"My Projects\\A B.QOB", "\tTAB.QOB", "-C.QOB", "@D.QOB", "E\"F.QOB",
-                        "G\".QOB", "H.QOB", "I J.X"}));
+// A quoting of names in command files: a line of names and what they are,
+// and the file given by a name with a blank or a quote (`quoted_path`, with
+// SEP for the directory separator) that must reach the file system.
+struct Quoting {
+    const char* style;
+    const char* line;
+    NameList names;
+    const char* file;  // in the directory "My Mods"
+    const char* quoted_path;
+};
 
-    // The names reach the file system as they are.
-    write("My Projects/A B.QOB", defining({"SPACED"}).bytes());
-    write_text("APPEND", "-a -o LIB -f \"My Projects" + drv::sep() + "A B\"\n");
+class QuotedNames : public CmdLine, public ::testing::WithParamInterface<Quoting> {};
+
+TEST_P(QuotedNames, HoldBlanksAndReachTheFileSystemAsTheyAre) {
+    const Quoting& q = GetParam();
+    write_text("CMD", std::string("-x -o LIB -f ") + q.line);
+    EXPECT_EQ(traced_file_list({"@CMD"}), q.names);
+
+    write(std::string("My Mods/") + q.file, defining({"QUOTED"}).bytes());
+    std::string path = q.quoted_path;
+    path.replace(path.find("SEP"), 3, drv::sep());
+    write_text("APPEND", "-a -o LIB -f " + path + "\n");
     const RunResult r = run({"@APPEND"});
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(find_bytes(read("LIB.LIB"), qob::ByteVec{0xF0, 'A', ' ', 'B', '.', 'Q', 'O', 'B', 0}),
-              std::string::npos);
-}
-
-TEST_F(CmdLine, SingleQuotedNamesAreReadAsAPosixShellReadsThem) {
-    // As Ninja and Bazel write names on POSIX hosts: in single quotes, with
-    // '\'' for a quote inside; a '\' stays a directory separator.
-    write_text("CMD",
-               "-x -o LIB -f 'My Mods/A B' 'O'\\''Brien' ''\\''' 'x'\\''' 'a\"b' 'C:\\dir\\c d'\n"
-               "'E'F G'H '-I' '@J' 'K''L'\r\n");
-    EXPECT_EQ(traced_file_list({"@CMD"}),
-              NameList({"My Mods/A B.QOB", "O'Brien.QOB", "'.QOB", "x'.QOB", "a\"b.QOB",
-                        "C:\\dir\\c d.QOB", "E.QOB", "F.QOB", "G'H.QOB", "-I.QOB", "@J.QOB",
-                        "K.QOB", "L.QOB"}));
-
-    // The names reach the file system as they are.
-    write("My Mods/O'Brien.QOB", defining({"QUOTED"}).bytes());
-    write_text("APPEND", "-a -o LIB -f 'My Mods" + drv::sep() + "O'\\''Brien.QOB'\n");
-    const RunResult r = run({"@APPEND"});
-    EXPECT_EQ(r.status, 0) << r.out;
-    const std::string stored = "O'Brien.QOB";
+    const std::string stored = q.file;
     qob::ByteVec name_record{0xF0};
     name_record.insert(name_record.end(), stored.begin(), stored.end());
     name_record.push_back(0);
     EXPECT_NE(find_bytes(read("LIB.LIB"), name_record), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    CmdLine, QuotedNames,
+    ::testing::Values(
+        // Double quotes, as Windows tools write them: no escapes. Quotes are
+        // taken only at the start of a word: a word without them is read as before.
+        Quoting{"double",
+                "\"My Projects\\A B\" \"\tTAB\" \"-C\"\"@D\" E\"F G\"\n\"H\"  \"I J.X\"\r\n",
+                {"My Projects\\A B.QOB", "\tTAB.QOB", "-C.QOB", "@D.QOB", "E\"F.QOB", "G\".QOB", "H.QOB",
+                 "I J.X"},
+                "A B.QOB", "\"My ModsSEPA B\""},
+        // Single quotes, as Ninja and Bazel write names on POSIX hosts, with
+        // '\'' for a quote inside; a '\' stays a directory separator.
+        Quoting{"single",
+                "'My Mods/A B' 'O'\\''Brien' ''\\''' 'x'\\''' 'a\"b' 'C:\\dir\\c d'\n"
+                "'E'F G'H '-I' '@J' 'K''L'\r\n",
+                {"My Mods/A B.QOB", "O'Brien.QOB", "'.QOB", "x'.QOB", "a\"b.QOB", "C:\\dir\\c d.QOB", "E.QOB",
+                 "F.QOB", "G'H.QOB", "-I.QOB", "@J.QOB", "K.QOB", "L.QOB"},
+                "O'Brien.QOB", "'My ModsSEPO'\\''Brien.QOB'"}),
+    [](const ::testing::TestParamInfo<Quoting>& info) { return std::string(info.param.style); });
 
 TEST_F(CmdLine, AQuoteLeftOpenEndsTheRunBeforeAnyFile) {
     write_modules({"A"});
