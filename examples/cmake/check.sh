@@ -19,6 +19,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
 command -v ninja >/dev/null || { echo "skipped: ninja is not installed"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
+source "$here/../library_check.sh"
 
 work=$build/cmake-example
 rm -rf "$work"
@@ -33,22 +34,11 @@ build_example() {
   cmake --build "$tree" -j8 >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the $round build"; }
 }
 
-# The module names of the library in table order, from its listing.
-modules_of_library() {
-  (cd "$work" && "$vorna" -l -o "$tree/lib/EXAMPLE.LIB" >/dev/null 2>&1) || fail "cannot list the library"
-  LC_ALL=C sed -n 's/^\([^ ]*\.QOB\)\.* offset: .*/\1/p' "$tree/lib/EXAMPLE.LST"
-}
-
-check_library() {
-  local want have
-  want=$(cd "$work/src" && ls *.src | LC_ALL=C sort | sed 's/\.src$/.QOB/')
-  have=$(modules_of_library)
-  [[ $have == "$want" ]] || fail "after the $round build the library holds $(echo $have) instead of $(echo $want)"
-  rm -rf "$work/out" && mkdir "$work/out"
-  (cd "$work/out" && "$vorna" -x -o "$tree/lib/EXAMPLE.LIB" >/dev/null 2>&1) || fail "cannot extract the library"
-  for module in $want; do
-    cmp "$tree/$module" "$work/out/$module" || fail "after the $round build $module is not as written"
-  done
+# The library must hold the modules of the sources, in the order of their names.
+check_library_of_sources() {
+  local modules=()
+  while IFS= read -r source; do modules+=("$tree/${source%.src}.QOB"); done < <(cd "$work/src" && ls *.src | LC_ALL=C sort)
+  check_library "$vorna" "$tree/lib/EXAMPLE.LIB" "${modules[@]}" || fail "after the $round build"
 }
 
 round=first
@@ -56,7 +46,7 @@ cmake -S "$work" -B "$tree" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
   -DMODULE_WRITER="$build/make_example_modules" >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log"; fail "configure"; }
 build_example
-check_library
+check_library_of_sources
 
 round=second
 cd "$work/src"
@@ -70,7 +60,7 @@ for n in 1 2 3 4; do
 done
 cd "$work"
 build_example
-check_library
+check_library_of_sources
 
 # A module that defines a symbol another one defines: the build fails, and
 # the library of the last build stays as it was.
@@ -82,7 +72,7 @@ grep -q 'is multiple defined in' "$work/build.log" || { cat "$work/build.log"; f
 cmp "$work/last.LIB" "$tree/lib/EXAMPLE.LIB" || fail "the failed build changed the library"
 rm "$work/src/CLASH.src"
 build_example
-check_library
+check_library_of_sources
 
 round=third
 cmake --build "$tree" -j8 >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the third build"; }
